@@ -1,0 +1,17 @@
+#ifndef DISPATCH_H
+#define DISPATCH_H
+
+#include <QtCore/qstringlist.h>
+
+class SingleApplication;
+
+// The folder in the temporary location through which the copies of one
+// selection hand their paths to the primary.
+QString handoffFolderPath();
+
+// One run of the helper once its application object exists: makes sure the
+// hand-off folder is there and does what the arguments ask. Returns the exit
+// code; a secondary's hand-off ends the process itself.
+int runHelper(SingleApplication &app, const QStringList &arguments);
+
+#endif // DISPATCH_H

@@ -1,0 +1,18 @@
+#ifndef PRIVATE_FOLDER_H
+#define PRIVATE_FOLDER_H
+
+#include <QtCore/qstring.h>
+
+// A folder that only the current user can reach: the hand-off folder and the
+// folder of the shared blocks live in the temporary location, which on some
+// systems every user can write to.
+
+// Creates the folder (and missing parents) when it is missing, private to the
+// user, and returns whether the path is now such a folder of ours.
+bool makePrivateFolder(const QString &path);
+
+// True when the path is a real folder (not a link to one) that belongs to the
+// current user and that nobody else can write into.
+bool isPrivateFolder(const QString &path);
+
+#endif // PRIVATE_FOLDER_H

@@ -1,0 +1,18 @@
+#include "private_folder.h"
+
+#include <QtCore/qdir.h>
+#include <QtCore/qfileinfo.h>
+
+// The temporary location is the user's own profile folder on Windows.
+
+bool makePrivateFolder(const QString &path)
+{
+    QDir().mkpath(path);
+    return isPrivateFolder(path);
+}
+
+bool isPrivateFolder(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isDir() && !info.isSymLink();
+}

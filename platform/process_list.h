@@ -1,0 +1,16 @@
+#ifndef PROCESS_LIST_H
+#define PROCESS_LIST_H
+
+#include <QtCore/qbytearray.h>
+#include <QtCore/qglobal.h>
+
+// What the system's task list prints: one line per running process, lines
+// separated by CR LF, each naming the process's executable file. Empty when
+// the list cannot be had (within 30 seconds).
+QByteArray runningProcessList();
+
+// True when the process of that id is alive and runs an executable file of
+// the same name as this program's.
+bool isRunningCopy(qint64 pid);
+
+#endif // PROCESS_LIST_H

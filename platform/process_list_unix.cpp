@@ -1,0 +1,61 @@
+#include "process_list.h"
+
+#include <QtCore/qcoreapplication.h>
+#include <QtCore/qdir.h>
+#include <QtCore/qfile.h>
+#include <QtCore/qfileinfo.h>
+
+namespace {
+
+// The whole file name of the executable: the target of /proc/PID/exe, or,
+// for another user's process whose link we may not read, the first word of
+// its command line. Zombies and kernel threads have neither and are left out.
+QByteArray executableNameOf(const QString &procEntry)
+{
+    QString target = QFile::symLinkTarget(procEntry + QLatin1String("/exe"));
+    if (target.endsWith(QLatin1String(" (deleted)")))
+        target.chop(10);
+    if (!target.isEmpty())
+        return QFile::encodeName(QFileInfo(target).fileName());
+
+    QFile cmdline(procEntry + QLatin1String("/cmdline"));
+    if (!cmdline.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray first = cmdline.read(4096).split('\0').value(0);
+    const int slash = first.lastIndexOf('/');
+    return slash < 0 ? first : first.mid(slash + 1);
+}
+
+QString procEntryOf(qint64 pid)
+{
+    return QLatin1String("/proc/") + QString::number(pid);
+}
+
+} // namespace
+
+QByteArray runningProcessList()
+{
+    QByteArray list;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        const QByteArray name = executableNameOf(procEntryOf(entry.toLongLong()));
+        if (name.isEmpty())
+            continue;
+        if (!list.isEmpty())
+            list += "\r\n";
+        list += name;
+    }
+    return list;
+}
+
+bool isRunningCopy(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    const QByteArray ours = QFile::encodeName(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    return executableNameOf(procEntryOf(pid)) == ours;
+}

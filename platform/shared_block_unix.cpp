@@ -1,0 +1,304 @@
+#include "shared_block.h"
+
+#include "private_folder.h"
+
+#include <QtCore/qdir.h>
+#include <QtCore/qfile.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The block is a file named by the key in a folder private to the user,
+// mapped shared by every process that attaches it. Each attached process
+// holds a shared flock on the file, so the last one to detach can tell that
+// it is the last and remove the file, as a segment goes with its last user.
+// The lock is an exclusive flock on a second file beside it; the kernel
+// drops both when a holder dies, so a killed process never leaves the lock
+// taken or the block marked as in use.
+
+namespace {
+
+QString blockFolder()
+{
+    return QDir::tempPath() + QLatin1String("/vellix-blocks-") + QString::number(::geteuid());
+}
+
+template <typename Call>
+int withoutEintr(Call call)
+{
+    int result;
+    do {
+        result = call();
+    } while (result == -1 && errno == EINTR);
+    return result;
+}
+
+QSharedMemory::SharedMemoryError errorFromErrno(int code)
+{
+    switch (code) {
+    case EACCES:
+    case EPERM:
+    case ELOOP:
+        return QSharedMemory::PermissionDenied;
+    case ENOENT:
+        return QSharedMemory::NotFound;
+    case EEXIST:
+        return QSharedMemory::AlreadyExists;
+    case ENOSPC:
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+        return QSharedMemory::OutOfResources;
+    default:
+        return QSharedMemory::UnknownError;
+    }
+}
+
+bool sameFile(int fd, const QByteArray &path)
+{
+    struct stat opened, named;
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.constData(), &named) == 0
+            && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+} // namespace
+
+class SharedBlockPrivate
+{
+public:
+    explicit SharedBlockPrivate(const QString &key) : key(key) {}
+
+    bool openLockFile(const char *function);
+    bool map(int fd, int bytes, const char *function);
+    void detach();
+    void setError(QSharedMemory::SharedMemoryError code, const char *function, const QString &what);
+    void setErrnoError(const char *function, int code)
+    {
+        setError(errorFromErrno(code), function, QString::fromLocal8Bit(std::strerror(code)));
+    }
+
+    QString key;
+    QByteArray blockPath;
+    int dataFd = -1;
+    int lockFd = -1;
+    void *memory = nullptr;
+    int memorySize = 0;
+    bool locked = false;
+    QSharedMemory::SharedMemoryError error = QSharedMemory::NoError;
+    QString errorString;
+};
+
+void SharedBlockPrivate::setError(QSharedMemory::SharedMemoryError code, const char *function,
+                                  const QString &what)
+{
+    error = code;
+    errorString = QLatin1String("SharedBlock::") + QLatin1String(function) + QLatin1String(": ") + what;
+}
+
+bool SharedBlockPrivate::openLockFile(const char *function)
+{
+    if (key.isEmpty()) {
+        setError(QSharedMemory::KeyError, function, QStringLiteral("key is empty"));
+        return false;
+    }
+    const QString folder = blockFolder();
+    if (!makePrivateFolder(folder)) {
+        setError(QSharedMemory::PermissionDenied, function,
+                 QStringLiteral("%1 is not a private folder of this user").arg(folder));
+        return false;
+    }
+    blockPath = QFile::encodeName(folder + QLatin1Char('/') + key);
+    if (lockFd != -1)
+        return true;
+    const QByteArray lockPath = blockPath + ".lock";
+    lockFd = withoutEintr([&] {
+        return ::open(lockPath.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    });
+    if (lockFd == -1) {
+        setErrnoError(function, errno);
+        return false;
+    }
+    return true;
+}
+
+bool SharedBlockPrivate::map(int fd, int bytes, const char *function)
+{
+    void *mapped = ::mmap(nullptr, size_t(bytes), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) {
+        setErrnoError(function, errno);
+        ::close(fd);
+        return false;
+    }
+    dataFd = fd;
+    memory = mapped;
+    memorySize = bytes;
+    error = QSharedMemory::NoError;
+    errorString.clear();
+    return true;
+}
+
+void SharedBlockPrivate::detach()
+{
+    if (!memory)
+        return;
+    const bool hadLock = locked;
+    if (!hadLock)
+        withoutEintr([&] { return ::flock(lockFd, LOCK_EX); });
+    // Under the lock nobody attaches or creates; if no other process holds
+    // the block, this is its last user and the file goes with it.
+    if (::flock(dataFd, LOCK_EX | LOCK_NB) == 0 && sameFile(dataFd, blockPath))
+        ::unlink(blockPath.constData());
+    ::munmap(memory, size_t(memorySize));
+    ::close(dataFd);
+    memory = nullptr;
+    memorySize = 0;
+    dataFd = -1;
+    if (!hadLock)
+        ::flock(lockFd, LOCK_UN);
+}
+
+SharedBlock::SharedBlock(const QString &key) : d(new SharedBlockPrivate(key)) {}
+
+SharedBlock::~SharedBlock()
+{
+    d->detach();
+    if (d->lockFd != -1)
+        ::close(d->lockFd);
+}
+
+bool SharedBlock::create(int size)
+{
+    if (d->memory) {
+        d->setError(QSharedMemory::AlreadyExists, "create", QStringLiteral("already attached"));
+        return false;
+    }
+    if (size <= 0) {
+        d->setError(QSharedMemory::InvalidSize, "create", QStringLiteral("invalid size"));
+        return false;
+    }
+    if (!d->openLockFile("create"))
+        return false;
+
+    // The file is made whole under a private name and then linked into place,
+    // so nobody ever sees it with the wrong size, and only one creator wins.
+    QByteArray draft = d->blockPath + ".XXXXXX";
+    const int fd = ::mkostemp(draft.data(), O_CLOEXEC);
+    if (fd == -1) {
+        d->setErrnoError("create", errno);
+        return false;
+    }
+    const bool ready = ::ftruncate(fd, size) == 0
+            && withoutEintr([&] { return ::flock(fd, LOCK_SH); }) == 0;
+    const int readyErrno = errno;
+    const bool linked = ready && ::link(draft.constData(), d->blockPath.constData()) == 0;
+    const int linkErrno = errno;
+    ::unlink(draft.constData());
+    if (!linked) {
+        ::close(fd);
+        if (!ready)
+            d->setErrnoError("create", readyErrno);
+        else if (linkErrno == EEXIST)
+            d->setError(QSharedMemory::AlreadyExists, "create", QStringLiteral("already exists"));
+        else
+            d->setErrnoError("create", linkErrno);
+        return false;
+    }
+    return d->map(fd, size, "create");
+}
+
+bool SharedBlock::attach()
+{
+    if (d->memory) {
+        d->setError(QSharedMemory::AlreadyExists, "attach", QStringLiteral("already attached"));
+        return false;
+    }
+    if (!d->openLockFile("attach"))
+        return false;
+    const int fd = withoutEintr([&] {
+        return ::open(d->blockPath.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    });
+    if (fd == -1) {
+        d->setErrnoError("attach", errno);
+        return false;
+    }
+    withoutEintr([&] { return ::flock(fd, LOCK_SH); });
+    // The last user may have removed the file between our open and our
+    // flock; then this handle names a block nobody else will ever see.
+    struct stat st;
+    if (!sameFile(fd, d->blockPath) || ::fstat(fd, &st) != 0) {
+        ::close(fd);
+        d->setError(QSharedMemory::NotFound, "attach", QStringLiteral("the block went away"));
+        return false;
+    }
+    if (st.st_size <= 0 || st.st_size > (1 << 20)) {
+        ::close(fd);
+        d->setError(QSharedMemory::InvalidSize, "attach", QStringLiteral("invalid size"));
+        return false;
+    }
+    return d->map(fd, int(st.st_size), "attach");
+}
+
+bool SharedBlock::isAttached() const
+{
+    return d->memory != nullptr;
+}
+
+bool SharedBlock::lock()
+{
+    if (d->locked)
+        return true;
+    if (!d->memory) {
+        d->setError(QSharedMemory::LockError, "lock", QStringLiteral("not attached"));
+        return false;
+    }
+    if (withoutEintr([&] { return ::flock(d->lockFd, LOCK_EX); }) != 0) {
+        d->setError(QSharedMemory::LockError, "lock", QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    d->locked = true;
+    return true;
+}
+
+bool SharedBlock::unlock()
+{
+    if (!d->locked) {
+        d->setError(QSharedMemory::LockError, "unlock", QStringLiteral("not locked"));
+        return false;
+    }
+    if (::flock(d->lockFd, LOCK_UN) != 0) {
+        d->setError(QSharedMemory::LockError, "unlock", QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    d->locked = false;
+    return true;
+}
+
+void *SharedBlock::data()
+{
+    return d->memory;
+}
+
+const void *SharedBlock::constData() const
+{
+    return d->memory;
+}
+
+int SharedBlock::size() const
+{
+    return d->memorySize;
+}
+
+QSharedMemory::SharedMemoryError SharedBlock::error() const
+{
+    return d->error;
+}
+
+QString SharedBlock::errorString() const
+{
+    return d->errorString;
+}

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the Linux build needs and is missing, then configures and
+# builds into build/ (or $BUILD_DIR). Sourced by the other scripts.
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
+
+need_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo=sudo
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+need_packages g++ cmake ninja-build qtbase5-dev qtbase5-dev-tools
+
+cmake -S "$top" -B "$build" -G Ninja ${CMAKE_ARGS:-} >/dev/null
+cmake --build "$build"

@@ -1,0 +1,56 @@
+#include "single_application.h"
+
+#include "single_application_private.h"
+
+#include <cstdlib>
+
+SingleApplication::SingleApplication(int &argc, char **argv, bool permitSecondary,
+                                     StartOptions options, int announceTimeoutMs,
+                                     const QString &extraKeyText)
+    : QCoreApplication(argc, argv),
+      d(new SingleApplicationPrivate(this))
+{
+    d->startOptions = options;
+    if (!extraKeyText.isEmpty())
+        d->keyExtras.append(extraKeyText);
+    d->deriveInstanceKey();
+
+    switch (d->decideRole(permitSecondary, announceTimeoutMs)) {
+    case SingleApplicationPrivate::BecamePrimary:
+    case SingleApplicationPrivate::BecameSecondary:
+        return;
+    case SingleApplicationPrivate::RefusedBesidePrimary:
+        delete d;
+        d = nullptr;
+        ::exit(0);
+    case SingleApplicationPrivate::SharedMemoryFailed:
+        delete d;
+        d = nullptr;
+        ::exit(1);
+    }
+}
+
+SingleApplication::~SingleApplication()
+{
+    delete d;
+}
+
+bool SingleApplication::secondaryRole() const
+{
+    return d->listener == nullptr;
+}
+
+quint32 SingleApplication::instanceNumber() const
+{
+    return d->ownNumber;
+}
+
+quint32 SingleApplication::secondaryStartCount() const
+{
+    return d->readSecondaryCounter();
+}
+
+void SingleApplication::releasePrimaryRole()
+{
+    d->releasePrimaryRole();
+}

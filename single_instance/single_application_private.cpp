@@ -1,0 +1,213 @@
+#include "single_application_private.h"
+
+#include "instance_block.h"
+#include "process_list.h"
+#include "shared_block.h"
+
+#include <QtCore/qdebug.h>
+#include <QtCore/qelapsedtimer.h>
+#include <QtNetwork/qlocalserver.h>
+#include <QtNetwork/qlocalsocket.h>
+
+#include <cstring>
+
+namespace {
+
+// A block that stays inconsistent this long is taken to belong to a primary
+// that died while writing it.
+constexpr qint64 InconsistencyLimitMs = 5000;
+
+// How often a start goes back to creating the block when the block it found
+// was gone again before it could attach.
+constexpr int BlockOpenAttempts = 8;
+
+} // namespace
+
+SingleApplicationPrivate::SingleApplicationPrivate(SingleApplication *owner)
+    : owner(owner)
+{
+}
+
+SingleApplicationPrivate::~SingleApplicationPrivate()
+{
+    if (primaryLink) {
+        primaryLink->close();
+        delete primaryLink;
+        primaryLink = nullptr;
+    }
+    if (sharedBlock) {
+        sharedBlock->lock();
+        if (listener)
+            clearPrimaryMarks();
+        sharedBlock->unlock();
+        delete sharedBlock;
+        sharedBlock = nullptr;
+    }
+}
+
+InstanceBlock *SingleApplicationPrivate::block() const
+{
+    return static_cast<InstanceBlock *>(sharedBlock->data());
+}
+
+quint16 SingleApplicationPrivate::computeBlockCrc() const
+{
+    return instanceBlockCrc(sharedBlock->constData());
+}
+
+void SingleApplicationPrivate::resetBlock()
+{
+    InstanceBlock *b = block();
+    b->primaryAlive = false;
+    b->secondaryCounter = 0;
+    b->ownerPid = -1;
+    b->ownerUserName[0] = '\0';
+    b->blockCrc = computeBlockCrc();
+}
+
+void SingleApplicationPrivate::becomePrimary()
+{
+    InstanceBlock *b = block();
+    b->primaryAlive = true;
+    b->ownerPid = QCoreApplication::applicationPid();
+    qstrncpy(b->ownerUserName, loginName().toUtf8().constData(), sizeof(b->ownerUserName));
+    b->blockCrc = computeBlockCrc();
+    ownNumber = 0;
+    startListener();
+}
+
+void SingleApplicationPrivate::becomeSecondary()
+{
+    InstanceBlock *b = block();
+    b->secondaryCounter += 1;
+    b->blockCrc = computeBlockCrc();
+    ownNumber = b->secondaryCounter;
+}
+
+// The primary's end: its server goes, and the block no longer names it.
+// The caller holds the lock.
+void SingleApplicationPrivate::clearPrimaryMarks()
+{
+    listener->close();
+    delete listener;
+    listener = nullptr;
+    InstanceBlock *b = block();
+    b->primaryAlive = false;
+    b->ownerPid = -1;
+    b->ownerUserName[0] = '\0';
+    b->blockCrc = computeBlockCrc();
+}
+
+quint32 SingleApplicationPrivate::readSecondaryCounter() const
+{
+    const bool locked = sharedBlock->lock();
+    const quint32 counter = block()->secondaryCounter;
+    if (locked)
+        sharedBlock->unlock();
+    return counter;
+}
+
+void SingleApplicationPrivate::releasePrimaryRole()
+{
+    if (!listener)
+        return;
+    sharedBlock->lock();
+    clearPrimaryMarks();
+    sharedBlock->unlock();
+}
+
+SingleApplicationPrivate::StartupOutcome SingleApplicationPrivate::abortStartup()
+{
+    qCritical() << "SingleApplication: " << int(sharedBlock->error()) << sharedBlock->errorString();
+    return SharedMemoryFailed;
+}
+
+// Creates the block, or attaches to the one that exists, and takes its lock.
+bool SingleApplicationPrivate::openBlock()
+{
+    for (int attempt = 1;; ++attempt) {
+        if (sharedBlock->create(int(sizeof(InstanceBlock)))) {
+            if (!sharedBlock->lock()) {
+                qCritical("SingleApplication: Unable to lock memory block after create.");
+                return false;
+            }
+            resetBlock();
+            return true;
+        }
+        if (sharedBlock->error() != QSharedMemory::AlreadyExists) {
+            qCritical("SingleApplication: Unable to create block.");
+            return false;
+        }
+        if (sharedBlock->attach()) {
+            if (!sharedBlock->lock()) {
+                qCritical("SingleApplication: Unable to lock memory block after attach.");
+                return false;
+            }
+            return true;
+        }
+        // The last holder may have let the block go between our create and
+        // our attach; then there is none to attach to, and creating it is
+        // the right thing to do.
+        if (sharedBlock->error() != QSharedMemory::NotFound || attempt == BlockOpenAttempts) {
+            qCritical("SingleApplication: Unable to attach to shared memory block.");
+            return false;
+        }
+    }
+}
+
+SingleApplicationPrivate::StartupOutcome
+SingleApplicationPrivate::decideRole(bool permitSecondary, int announceTimeoutMs)
+{
+    jitterPause();
+    sharedBlock = new SharedBlock(instanceKey);
+    if (!openBlock())
+        return abortStartup();
+
+    QElapsedTimer inconsistentFor;
+    inconsistentFor.start();
+    while (block()->blockCrc != computeBlockCrc()) {
+        if (inconsistentFor.elapsed() > InconsistencyLimitMs) {
+            qWarning("SingleApplication: Shared memory block has been in an inconsistent state from more than 5s. Assuming primary instance failure.");
+            resetBlock();
+        }
+        if (!sharedBlock->unlock()) {
+            qDebug("SingleApplication: Unable to unlock memory for random wait.");
+            qDebug() << sharedBlock->errorString();
+        }
+        jitterPause();
+        if (!sharedBlock->lock()) {
+            qCritical("SingleApplication: Unable to lock memory after random wait.");
+            return abortStartup();
+        }
+    }
+
+    // A primary that was killed cannot clear its mark; where the block
+    // outlives its processes, a mark whose owner is not running is stale.
+    const InstanceBlock *b = block();
+    if (!b->primaryAlive || !isRunningCopy(b->ownerPid)) {
+        becomePrimary();
+        if (!sharedBlock->unlock()) {
+            qDebug("SingleApplication: Unable to unlock memory after primary start.");
+            qDebug() << sharedBlock->errorString();
+        }
+        return BecamePrimary;
+    }
+
+    if (permitSecondary) {
+        becomeSecondary();
+        if (startOptions & SingleApplication::AnnounceSecondaries)
+            announceToPrimary(announceTimeoutMs, SecondaryStart);
+        if (!sharedBlock->unlock()) {
+            qDebug("SingleApplication: Unable to unlock memory after secondary start.");
+            qDebug() << sharedBlock->errorString();
+        }
+        return BecameSecondary;
+    }
+
+    if (!sharedBlock->unlock()) {
+        qDebug("SingleApplication: Unable to unlock memory at end of execution.");
+        qDebug() << sharedBlock->errorString();
+    }
+    announceToPrimary(announceTimeoutMs, RefusedStart);
+    return RefusedBesidePrimary;
+}

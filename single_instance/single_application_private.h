@@ -1,0 +1,85 @@
+#ifndef SINGLE_APPLICATION_PRIVATE_H
+#define SINGLE_APPLICATION_PRIVATE_H
+
+#include "handshake.h"
+#include "single_application.h"
+
+#include <QtCore/qmap.h>
+#include <QtCore/qobject.h>
+#include <QtCore/qstringlist.h>
+
+class QLocalServer;
+class QLocalSocket;
+class SharedBlock;
+struct InstanceBlock;
+
+// The primary's record of one accepted connection.
+struct PeerState
+{
+    enum Phase : quint8 {
+        AwaitHeader = 0,
+        AwaitBody = 1,
+        Established = 2,
+    };
+
+    qint64 expectedLength = 0;
+    quint32 peerNumber = 0;
+    quint8 phase = AwaitHeader;
+};
+
+class SingleApplicationPrivate : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum StartupOutcome {
+        BecamePrimary,
+        BecameSecondary,
+        RefusedBesidePrimary,
+        SharedMemoryFailed,
+    };
+
+    explicit SingleApplicationPrivate(SingleApplication *owner);
+    ~SingleApplicationPrivate() override;
+
+    // Instance identity and the shared block.
+    void deriveInstanceKey();
+    static QString loginName();
+    static void jitterPause();
+    quint16 computeBlockCrc() const;
+    void resetBlock();
+    void becomePrimary();
+    void becomeSecondary();
+    void clearPrimaryMarks();
+    StartupOutcome decideRole(bool permitSecondary, int announceTimeoutMs);
+    quint32 readSecondaryCounter() const;
+    void releasePrimaryRole();
+
+    // The instance channel.
+    bool announceToPrimary(int timeoutMs, PeerKind kind);
+    void startListener();
+
+    SingleApplication *owner;
+    SharedBlock *sharedBlock = nullptr;
+    QLocalSocket *primaryLink = nullptr;
+    QLocalServer *listener = nullptr;
+    quint32 ownNumber = 0;
+    QString instanceKey;
+    int startOptions = 0;
+    QMap<QLocalSocket *, PeerState> peers;
+    QStringList keyExtras;
+
+public Q_SLOTS:
+    void slotConnectionEstablished();
+    void slotDataAvailable(QLocalSocket *, quint32);
+    void slotClientConnectionClosed(QLocalSocket *, quint32);
+
+private:
+    InstanceBlock *block() const;
+    bool openBlock();
+    StartupOutcome abortStartup();
+    void readHandshakeLength(QLocalSocket *socket);
+    void readHandshakeBody(QLocalSocket *socket);
+};
+
+#endif // SINGLE_APPLICATION_PRIVATE_H

@@ -1,0 +1,107 @@
+#ifndef TEST_SUPPORT_H
+#define TEST_SUPPORT_H
+
+// Shared by the tests that start copies of a program: each test gets its own
+// home, temporary and configuration folders and its own copy of the program
+// under a name of its own, so tests never see each other's processes.
+
+#include <QtCore/qdir.h>
+#include <QtCore/qfile.h>
+#include <QtCore/qprocess.h>
+#include <QtCore/qtemporarydir.h>
+#include <QtTest/qtest.h>
+
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+class Sandbox
+{
+public:
+    Sandbox()
+    {
+        QDir root(dir.path());
+        root.mkpath(QStringLiteral("home"));
+        root.mkpath(QStringLiteral("tmp"));
+        root.mkpath(QStringLiteral("config"));
+    }
+
+    QString path(const QString &relative = QString()) const
+    {
+        return relative.isEmpty() ? dir.path() : dir.path() + QLatin1Char('/') + relative;
+    }
+    QString home() const { return path(QStringLiteral("home")); }
+    QString tmp() const { return path(QStringLiteral("tmp")); }
+    QString config() const { return path(QStringLiteral("config")); }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home());
+        env.insert(QStringLiteral("TMPDIR"), tmp());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config());
+        return env;
+    }
+
+    // Copies a program into the sandbox under a name of its own.
+    QString install(const QString &program, const QString &folder, const QString &name) const
+    {
+        QDir().mkpath(path(folder));
+        const QString target = path(folder) + QLatin1Char('/') + name;
+        QFile::remove(target);
+        if (!QFile::copy(program, target))
+            return QString();
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return target;
+    }
+
+    // Where the shared blocks of this sandbox's copies live.
+    QString blockFile(const QString &key) const
+    {
+        return tmp() + QStringLiteral("/vellix-blocks-") + QString::number(::geteuid())
+                + QLatin1Char('/') + key;
+    }
+
+    QTemporaryDir dir;
+};
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+using Processes = std::vector<std::unique_ptr<QProcess>>;
+
+// Starts all copies first and only then waits for any, so they overlap.
+inline Processes startCopies(int count, const QString &program, const QStringList &arguments,
+                             const QProcessEnvironment &env)
+{
+    Processes copies;
+    for (int i = 0; i < count; ++i) {
+        auto copy = std::make_unique<QProcess>();
+        copy->setProcessEnvironment(env);
+        copy->start(program, arguments);
+        copies.push_back(std::move(copy));
+    }
+    return copies;
+}
+
+inline bool waitAll(const Processes &copies, int timeoutMs = 60000)
+{
+    for (const auto &copy : copies) {
+        // waitForFinished() is false for a copy that has already ended.
+        if (copy->state() != QProcess::NotRunning && !copy->waitForFinished(timeoutMs))
+            return false;
+    }
+    return true;
+}
+
+#endif // TEST_SUPPORT_H
