@@ -1,6 +1,7 @@
 #include "dispatch.h"
 
 #include "private_folder.h"
+#include "selection_handoff.h"
 #include "single_application.h"
 #include "verbs.h"
 
@@ -30,12 +31,11 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
             return 0;
     }
 
-    if (isVerbFlag(arguments.first())) {
-        // A flag without a path names no file: there is nothing to hand on.
-        if (arguments.size() < 2)
-            return 0;
-        // Selection hand-off: not part of this build yet.
-        Q_UNUSED(app);
+    // A flag without a path names no file: there is nothing to hand on.
+    if (isVerbFlag(arguments.first()) && arguments.size() >= 2) {
+        if (app.secondaryRole())
+            handOffSelection(handoffFolder, arguments.at(1));
+        collectSelection(app, handoffFolder, arguments.at(0), arguments.at(1));
     }
     return 0;
 }

@@ -50,7 +50,7 @@ quint32 SingleApplication::secondaryStartCount() const
     return d->readSecondaryCounter();
 }
 
-void SingleApplication::releasePrimaryRole()
+quint32 SingleApplication::releasePrimaryRole()
 {
-    d->releasePrimaryRole();
+    return d->releasePrimaryRole();
 }

@@ -31,12 +31,13 @@ public:
     // registered since the shared block was last reset.
     quint32 instanceNumber() const;
 
-    // For a primary that hands its work on before it ends: the number of
-    // secondary starts the shared block has counted, read under its lock,
+    // For a primary that finishes its work before it ends: the number of
+    // secondary starts the shared block has counted, read under its lock;
     // and giving up the role now rather than at destruction, so that the
-    // next copy to start becomes a primary of its own.
+    // next copy to start becomes a primary of its own. The release returns
+    // the count as it stood when the role was given up.
     quint32 secondaryStartCount() const;
-    void releasePrimaryRole();
+    quint32 releasePrimaryRole();
 
 Q_SIGNALS:
     void instanceStarted();

@@ -107,13 +107,15 @@ quint32 SingleApplicationPrivate::readSecondaryCounter() const
     return counter;
 }
 
-void SingleApplicationPrivate::releasePrimaryRole()
+quint32 SingleApplicationPrivate::releasePrimaryRole()
 {
-    if (!listener)
-        return;
-    sharedBlock->lock();
-    clearPrimaryMarks();
-    sharedBlock->unlock();
+    const bool locked = sharedBlock->lock();
+    if (listener)
+        clearPrimaryMarks();
+    const quint32 counter = block()->secondaryCounter;
+    if (locked)
+        sharedBlock->unlock();
+    return counter;
 }
 
 SingleApplicationPrivate::StartupOutcome SingleApplicationPrivate::abortStartup()

@@ -53,7 +53,7 @@ public:
     void clearPrimaryMarks();
     StartupOutcome decideRole(bool permitSecondary, int announceTimeoutMs);
     quint32 readSecondaryCounter() const;
-    void releasePrimaryRole();
+    quint32 releasePrimaryRole();
 
     // The instance channel.
     bool announceToPrimary(int timeoutMs, PeerKind kind);

@@ -1,0 +1,80 @@
+#ifndef SELECTION_SUPPORT_H
+#define SELECTION_SUPPORT_H
+
+// A sandbox with the helper installed under a name of its own, beside the
+// editor double as Vellix.exe, and the means to start copies of it as the
+// file manager does and to read back what the editor got.
+
+#include "test_support.h"
+
+#include <QtCore/qelapsedtimer.h>
+#include <QtCore/qthread.h>
+
+struct Launch
+{
+    qint64 startedNs = 0;
+    QStringList arguments;
+};
+
+class SelectionRig
+{
+public:
+    SelectionRig(const QString &helperName, const QString &helperPath, const QString &editorPath)
+    {
+        helper = box.install(helperPath, installFolder(), helperName);
+        box.install(editorPath, installFolder(), QStringLiteral("Vellix.exe"));
+    }
+
+    QString installFolder() const { return QStringLiteral("Program Files/Vellix Test"); }
+    QString handoffFolder() const { return box.tmp() + QStringLiteral("/VellixContextMenu"); }
+
+    // Starts one copy per path, each with the flag, the given time apart.
+    Processes start(const QString &flag, const QStringList &paths, int apartMs = 0)
+    {
+        Processes copies;
+        for (const QString &path : paths) {
+            if (apartMs > 0 && !copies.empty())
+                QThread::msleep(ulong(apartMs));
+            auto copy = std::make_unique<QProcess>();
+            copy->setProcessEnvironment(box.environment());
+            copy->start(helper, { flag, path });
+            pids.append(copy->processId()); // gone once the copy has ended
+            copies.push_back(std::move(copy));
+        }
+        return copies;
+    }
+
+    // The editor's starts so far, oldest first, once nothing new has come
+    // for quietMs.
+    QList<Launch> launches(int quietMs = 300) const
+    {
+        const QDir folder(box.path(installFolder() + QStringLiteral("/launches")));
+        QStringList seen;
+        QElapsedTimer quiet;
+        quiet.start();
+        while (quiet.elapsed() < quietMs) {
+            const QStringList now = folder.entryList({ QStringLiteral("*.launch") }, QDir::Files, QDir::Name);
+            if (now != seen) {
+                seen = now;
+                quiet.restart();
+            }
+            QThread::msleep(20);
+        }
+        QList<Launch> result;
+        for (const QString &name : seen) {
+            Launch launch;
+            launch.startedNs = name.section(QLatin1Char('-'), 0, 0).toLongLong();
+            const QByteArray bytes = readAll(folder.filePath(name));
+            for (const QByteArray &argument : bytes.split('\0'))
+                launch.arguments.append(QString::fromUtf8(argument));
+            result.append(launch);
+        }
+        return result;
+    }
+
+    Sandbox box;
+    QString helper;
+    QList<qint64> pids; // of every copy started, in order
+};
+
+#endif // SELECTION_SUPPORT_H

@@ -1,0 +1,302 @@
+// A selection of files picked in the file manager: one copy of the helper
+// per file, and exactly one start of the editor with every path.
+
+#include "selection_support.h"
+
+#include <QtCore/qdatetime.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QStringList numberedPaths(int count, const QString &pattern = QStringLiteral("C:\\Docs\\file %1.pdf"))
+{
+    QStringList paths;
+    for (int i = 0; i < count; ++i)
+        paths.append(pattern.arg(i));
+    return paths;
+}
+
+// The paths in the textual order of the process ids of their copies.
+QStringList inPidTextOrder(const QList<qint64> &pids, const QStringList &paths)
+{
+    QList<QPair<QString, QString>> byPid;
+    for (int i = 0; i < pids.size(); ++i)
+        byPid.append({ QString::number(pids[i]), paths[i] });
+    std::sort(byPid.begin(), byPid.end());
+    QStringList ordered;
+    for (const auto &entry : byPid)
+        ordered.append(entry.second);
+    return ordered;
+}
+
+bool allEndedWithZero(const Processes &copies)
+{
+    if (!waitAll(copies, 120000))
+        return false;
+    return std::all_of(copies.begin(), copies.end(), [](const auto &copy) {
+        return copy->exitStatus() == QProcess::NormalExit && copy->exitCode() == 0;
+    });
+}
+
+qint64 nowNs()
+{
+    return QDateTime::currentMSecsSinceEpoch() * 1000000;
+}
+
+} // namespace
+
+class tst_Selection : public QObject
+{
+    Q_OBJECT
+
+private:
+    SelectionRig rig(const QString &name)
+    {
+        return SelectionRig(name, QStringLiteral(HELPER_PATH), QStringLiteral(EDITOR_DOUBLE_PATH));
+    }
+
+private Q_SLOTS:
+    void oneLaunchWithEveryPath_data();
+    void oneLaunchWithEveryPath();
+    void lateCopiesLaunchOnTheirOwnAndLoseNothing();
+    void pathsPassUnchanged();
+    void otherEntriesOfTheFolder();
+    void flagIsThePrimarys();
+    void strangerWithOurNameDelaysTheLaunch_data();
+    void strangerWithOurNameDelaysTheLaunch();
+    void leftoverFileOfTheSamePidIsReplaced();
+    void foldersNotOursAreNeitherReadNorRemoved_data();
+    void foldersNotOursAreNeitherReadNorRemoved();
+    void waitIsBounded();
+};
+
+void tst_Selection::oneLaunchWithEveryPath_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("apartMs");
+    QTest::newRow("1 file") << 1 << 0;
+    QTest::newRow("2 files") << 2 << 0;
+    QTest::newRow("15 files") << 15 << 0;
+    QTest::newRow("100 files") << 100 << 0;
+    QTest::newRow("15 files, 20 ms apart") << 15 << 20;
+    QTest::newRow("15 files, 100 ms apart") << 15 << 100;
+}
+
+void tst_Selection::oneLaunchWithEveryPath()
+{
+    QFETCH(int, count);
+    QFETCH(int, apartMs);
+    SelectionRig r = rig(QStringLiteral("Vcm1%1x%2q").arg(count).arg(apartMs));
+    const QStringList paths = numberedPaths(count);
+    const Processes copies = r.start(QStringLiteral("-ftype_merge"), paths, apartMs);
+    QVERIFY(allEndedWithZero(copies));
+
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    QCOMPARE(launches[0].arguments.size(), 1);
+    const QStringList expected = QStringList{ QStringLiteral("-ftype_merge") } + inPidTextOrder(r.pids, paths);
+    QCOMPARE(launches[0].arguments[0], expected.join(QLatin1Char(';')));
+    QVERIFY(!QFileInfo::exists(r.handoffFolder()));
+}
+
+void tst_Selection::lateCopiesLaunchOnTheirOwnAndLoseNothing()
+{
+    // Farther apart than the quiet window: primaries come and go while the
+    // next copies start, some of them just as the last one gives up its role.
+    SelectionRig r = rig(QStringLiteral("Vcm20q"));
+    const QStringList paths = numberedPaths(12);
+    const Processes copies = r.start(QStringLiteral("-ftype_edit"), paths, 230);
+    QVERIFY(allEndedWithZero(copies));
+
+    const QList<Launch> launches = r.launches(600);
+    QVERIFY(launches.size() >= 2);
+    QStringList delivered;
+    for (const Launch &launch : launches) {
+        QStringList elements = launch.arguments.value(0).split(QLatin1Char(';'));
+        QCOMPARE(elements.takeFirst(), QStringLiteral("-ftype_edit"));
+        delivered += elements;
+    }
+    delivered.sort();
+    QStringList all = paths;
+    all.sort();
+    QCOMPARE(delivered, all); // each once
+    QVERIFY(!QFileInfo::exists(r.handoffFolder()));
+}
+
+void tst_Selection::pathsPassUnchanged()
+{
+    SelectionRig r = rig(QStringLiteral("Vcm21q"));
+    const QStringList paths = {
+        QStringLiteral("C:\\Docs\\a;b.pdf"),
+        QStringLiteral("C:\\My Documents\\report 2026.pdf"),
+        QString::fromUtf8("C:\\Dokumente\\Übersicht – 東京.pdf"),
+        QStringLiteral("/home/user/forward/slashes.pdf"),
+    };
+    const Processes copies = r.start(QStringLiteral("-ftype_print"), paths);
+    QVERIFY(allEndedWithZero(copies));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    const QStringList expected = QStringList{ QStringLiteral("-ftype_print") } + inPidTextOrder(r.pids, paths);
+    QCOMPARE(launches[0].arguments, QStringList{ expected.join(QLatin1Char(';')) });
+}
+
+void tst_Selection::otherEntriesOfTheFolder()
+{
+    SelectionRig r = rig(QStringLiteral("Vcm22q"));
+    const QDir folder(r.handoffFolder());
+    QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("sub"))));
+    ::chmod(QFile::encodeName(folder.path()).constData(), 0700);
+    QVERIFY(writeAll(folder.filePath(QStringLiteral("notes.md")), "extra"));
+    QVERIFY(writeAll(folder.filePath(QStringLiteral(".hidden")), "hidden"));
+    QVERIFY(writeAll(folder.filePath(QStringLiteral("sub/inner.txt")), "inner"));
+
+    const Processes copies = r.start(QStringLiteral("-ftype_split"), { QStringLiteral("C:\\x.pdf") });
+    QVERIFY(allEndedWithZero(copies));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    // Digits sort before letters: the copy's own file comes first.
+    QCOMPARE(launches[0].arguments, QStringList{ QStringLiteral("-ftype_split;C:\\x.pdf;extra") });
+    QVERIFY(!QFileInfo::exists(r.handoffFolder()));
+}
+
+void tst_Selection::flagIsThePrimarys()
+{
+    SelectionRig r = rig(QStringLiteral("Vcm23q"));
+    Processes first = r.start(QStringLiteral("-ftype_merge"), { QStringLiteral("C:\\1.pdf") });
+    QThread::msleep(60);
+    Processes second = r.start(QStringLiteral("-ftype_print"), { QStringLiteral("C:\\2.pdf") });
+    QVERIFY(allEndedWithZero(first));
+    QVERIFY(allEndedWithZero(second));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    QVERIFY(launches[0].arguments.value(0).startsWith(QLatin1String("-ftype_merge;")));
+    QCOMPARE(launches[0].arguments.value(0).split(QLatin1Char(';')).size(), 3);
+}
+
+void tst_Selection::strangerWithOurNameDelaysTheLaunch_data()
+{
+    QTest::addColumn<QString>("strangerName");
+    QTest::addColumn<bool>("delays");
+    QTest::newRow("name contains ours") << QStringLiteral("Vcm24qDaemon") << true;
+    QTest::newRow("ours in other letter case") << QStringLiteral("vcm24Q") << false;
+}
+
+void tst_Selection::strangerWithOurNameDelaysTheLaunch()
+{
+    QFETCH(QString, strangerName);
+    QFETCH(bool, delays);
+    SelectionRig r = rig(QStringLiteral("Vcm24q"));
+    QProcess stranger;
+    stranger.start(r.box.install(QStringLiteral("/bin/sleep"), QStringLiteral("other"), strangerName),
+                   { QStringLiteral("1.5") });
+    QVERIFY(stranger.waitForStarted());
+    const qint64 start = nowNs();
+    const Processes copies = r.start(QStringLiteral("-ftype_edit"), numberedPaths(3));
+    QVERIFY(allEndedWithZero(copies));
+    QVERIFY(stranger.waitForFinished());
+    const qint64 strangerEnd = nowNs();
+
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    if (delays)
+        QVERIFY(launches[0].startedNs > start + qint64(1400) * 1000000);
+    else
+        QVERIFY(launches[0].startedNs < strangerEnd - qint64(500) * 1000000);
+}
+
+void tst_Selection::leftoverFileOfTheSamePidIsReplaced()
+{
+    // The next process ids are known: plant a leftover for each of them.
+    SelectionRig r = rig(QStringLiteral("Vcm25q"));
+    QVERIFY(QDir().mkpath(r.handoffFolder()));
+    ::chmod(QFile::encodeName(r.handoffFolder()).constData(), 0700);
+    const qint64 lastPid = readAll(QStringLiteral("/proc/sys/kernel/ns_last_pid")).trimmed().toLongLong();
+    if (lastPid <= 0)
+        QSKIP("the next process ids cannot be told here");
+    for (qint64 pid = lastPid + 1; pid <= lastPid + 400; ++pid)
+        writeAll(r.handoffFolder() + QStringLiteral("/%1.txt").arg(pid), "OLD");
+
+    const Processes copies = r.start(QStringLiteral("-ftype_edit"), { QStringLiteral("C:\\new.pdf") });
+    QVERIFY(allEndedWithZero(copies));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    const QStringList elements = launches[0].arguments.value(0).split(QLatin1Char(';'));
+    QCOMPARE(elements.count(QStringLiteral("C:\\new.pdf")), 1);
+    QVERIFY(!elements.contains(QStringLiteral("OLDC:\\new.pdf")));
+}
+
+void tst_Selection::foldersNotOursAreNeitherReadNorRemoved_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("link to a folder of the user's") << QStringLiteral("link");
+    QTest::newRow("folder others can write into") << QStringLiteral("open");
+    QTest::newRow("folder of another user") << QStringLiteral("foreign");
+    QTest::newRow("file in its place") << QStringLiteral("file");
+}
+
+void tst_Selection::foldersNotOursAreNeitherReadNorRemoved()
+{
+    QFETCH(QString, kind);
+    SelectionRig r = rig(QStringLiteral("Vcm26q"));
+    const QString folder = r.handoffFolder();
+    const QString precious = r.box.path(QStringLiteral("precious"));
+    QVERIFY(QDir().mkpath(precious));
+    QVERIFY(writeAll(precious + QStringLiteral("/keep.txt"), "keep"));
+
+    QString watched = precious + QStringLiteral("/keep.txt");
+    if (kind == QLatin1String("link")) {
+        QVERIFY(QFile::link(precious, folder));
+    } else if (kind == QLatin1String("file")) {
+        QVERIFY(writeAll(folder, "a file"));
+        watched = folder;
+    } else {
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(writeAll(folder + QStringLiteral("/keep.txt"), "keep"));
+        watched = folder + QStringLiteral("/keep.txt");
+        if (kind == QLatin1String("open")) {
+            ::chmod(QFile::encodeName(folder).constData(), 0777);
+        } else {
+            if (::geteuid() != 0)
+                QSKIP("making a folder of another user needs root");
+            QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
+            ::chmod(QFile::encodeName(folder).constData(), 0755);
+        }
+    }
+    const QByteArray before = readAll(watched);
+
+    const Processes copies = r.start(QStringLiteral("-ftype_edit"), { QStringLiteral("C:\\mine.pdf") });
+    QVERIFY(allEndedWithZero(copies));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    // Its own path still reaches the editor; nothing of the folder does.
+    QCOMPARE(launches[0].arguments, QStringList{ QStringLiteral("-ftype_edit;C:\\mine.pdf") });
+    QCOMPARE(readAll(watched), before);
+    QCOMPARE(QDir(precious).entryList(QDir::Files), QStringList{ QStringLiteral("keep.txt") });
+    QVERIFY(QFileInfo(folder).exists() || QFileInfo(folder).isSymLink());
+}
+
+void tst_Selection::waitIsBounded()
+{
+    SelectionRig r = rig(QStringLiteral("Vcm27q"));
+    QProcess stranger;
+    stranger.start(r.box.install(QStringLiteral("/bin/sleep"), QStringLiteral("other"),
+                                 QStringLiteral("xVcm27qx")),
+                   { QStringLiteral("90") });
+    QVERIFY(stranger.waitForStarted());
+    const qint64 start = nowNs();
+    const Processes copies = r.start(QStringLiteral("-ftype_edit"), numberedPaths(3));
+    QVERIFY(allEndedWithZero(copies));
+    const QList<Launch> launches = r.launches();
+    stranger.kill();
+    stranger.waitForFinished();
+    QCOMPARE(launches.size(), 1);
+    const qint64 waitedMs = (launches[0].startedNs - start) / 1000000;
+    QVERIFY2(waitedMs >= 60000 && waitedMs < 65000, QByteArray::number(waitedMs).constData());
+    QCOMPARE(launches[0].arguments.value(0).split(QLatin1Char(';')).size(), 4);
+}
+
+QTEST_GUILESS_MAIN(tst_Selection)
+#include "tst_selection.moc"
