@@ -103,23 +103,29 @@ void collectSelection(SingleApplication &app, const QString &handoffFolder,
 {
     const bool ownFileWritten = writeHandoffFile(handoffFolder, filePath);
 
+    // Registrations are watched from the start, the first pause included,
+    // so that the quiet window counts from when a copy registered.
     QElapsedTimer clock;
     clock.start();
     quint32 registered = app.secondaryStartCount();
     qint64 lastRegistration = 0;
-    serveEventsFor(200);
-    for (;;) {
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
         const quint32 now = app.secondaryStartCount();
         if (now != registered) {
             registered = now;
             lastRegistration = clock.elapsed();
         }
+    });
+    watch.start(PollIntervalMs);
+
+    serveEventsFor(200);
+    while (clock.elapsed() < MaxWaitMs) {
         if (clock.elapsed() - lastRegistration >= QuietWindowMs && isSoleRunningCopy())
-            break;
-        if (clock.elapsed() >= MaxWaitMs)
             break;
         serveEventsFor(PollIntervalMs);
     }
+    watch.stop();
 
     // From here on a new copy becomes a primary of its own and launches its
     // own files; those that registered with us before are waited for.
