@@ -105,7 +105,7 @@ void benchCase(const char *label, int count, int apartMs)
         paths.append(QStringLiteral("C:\\Docs\\bench %1.pdf").arg(i));
 
     SelectionRig rig(QStringLiteral("VcmBench%1x%2").arg(count).arg(apartMs),
-                     QStringLiteral(HELPER_PATH), QStringLiteral(EDITOR_DOUBLE_PATH));
+                     QStringLiteral(EDITOR_DOUBLE_PATH));
     const Run helper = runCopies(rig.helper, paths, apartMs, rig.box.environment(),
                                  QStringLiteral("-ftype_merge"));
     const QList<Launch> launches = rig.launches(400);
@@ -117,8 +117,7 @@ void benchCase(const char *label, int count, int apartMs)
 
     // The helper's own start-up, with nothing to do: what no wait can save.
     Sandbox idleBox;
-    const QString idle = idleBox.install(QStringLiteral(HELPER_PATH), QStringLiteral("bin"),
-                                         QStringLiteral("VcmIdle%1").arg(count));
+    const QString idle = idleBox.installHelper(QStringLiteral("bin"), QStringLiteral("VcmIdle%1").arg(count));
     const Run idleRun = runCopies(idle, paths, apartMs, idleBox.environment(), QStringLiteral("--none"));
     const double idleMs = (idleRun.lastExitNs - idleRun.firstStartNs) / 1e6;
 

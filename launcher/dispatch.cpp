@@ -1,6 +1,7 @@
 #include "dispatch.h"
 
 #include "private_folder.h"
+#include "registry_entries.h"
 #include "selection_handoff.h"
 #include "single_application.h"
 #include "verbs.h"
@@ -24,11 +25,14 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
     if (arguments.size() == 1) {
         const QString &command = arguments.first();
         if (command.compare(QLatin1String("install"), Qt::CaseInsensitive) == 0) {
-            // Registry entries: not part of this build yet.
+            uninstallRegistryEntries();
+            installRegistryEntries();
             return 0;
         }
-        if (command.compare(QLatin1String("uninstall"), Qt::CaseInsensitive) == 0)
+        if (command.compare(QLatin1String("uninstall"), Qt::CaseInsensitive) == 0) {
+            uninstallRegistryEntries();
             return 0;
+        }
     }
 
     // A flag without a path names no file: there is nothing to hand on.

@@ -19,9 +19,9 @@ struct Launch
 class SelectionRig
 {
 public:
-    SelectionRig(const QString &helperName, const QString &helperPath, const QString &editorPath)
+    SelectionRig(const QString &helperName, const QString &editorPath)
     {
-        helper = box.install(helperPath, installFolder(), helperName);
+        helper = box.installHelper(installFolder(), helperName);
         box.install(editorPath, installFolder(), QStringLiteral("Vellix.exe"));
     }
 

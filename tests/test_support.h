@@ -7,6 +7,7 @@
 
 #include <QtCore/qdir.h>
 #include <QtCore/qfile.h>
+#include <QtCore/qfileinfo.h>
 #include <QtCore/qprocess.h>
 #include <QtCore/qtemporarydir.h>
 #include <QtTest/qtest.h>
@@ -54,6 +55,17 @@ public:
             return QString();
         QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         return target;
+    }
+
+    // The helper under a name of its own, with the association library it
+    // loads beside it, as the editor's installer lays them out.
+    QString installHelper(const QString &folder, const QString &name) const
+    {
+        const QString built = QStringLiteral(HELPER_PATH);
+        const QString library = QFileInfo(built).path() + QStringLiteral("/FileAssociation.so");
+        if (install(library, folder, QStringLiteral("FileAssociation.so")).isEmpty())
+            return QString();
+        return install(built, folder, name);
     }
 
     // Where the shared blocks of this sandbox's copies live.

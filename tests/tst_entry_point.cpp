@@ -1,5 +1,6 @@
 // The helper's command line: every run takes part in the choice of the
-// primary, makes the hand-off folder and ends with exit code 0.
+// primary, makes the hand-off folder and ends with exit code 0; these runs
+// do nothing else.
 
 #include "test_support.h"
 
@@ -26,8 +27,7 @@ void tst_EntryPoint::everyRunEndsWithZeroAndLeavesTheFolder()
 {
     QFETCH(QStringList, arguments);
     Sandbox box;
-    const QString helper = box.install(QStringLiteral(HELPER_PATH), QStringLiteral("Vellix Folder"),
-                                       QStringLiteral("VcmEntry"));
+    const QString helper = box.installHelper(QStringLiteral("Vellix Folder"), QStringLiteral("VcmEntry"));
     QProcess run;
     run.setProcessEnvironment(box.environment());
     run.start(helper, arguments);
@@ -42,6 +42,7 @@ void tst_EntryPoint::everyRunEndsWithZeroAndLeavesTheFolder()
     QCOMPARE(QDir(folder.filePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList());
     QCOMPARE(int(folder.permissions() & (QFile::WriteGroup | QFile::WriteOther)), 0);
+    QVERIFY(!QFileInfo::exists(box.config() + QStringLiteral("/Zentharo"))); // no registry entry either
 }
 
 QTEST_GUILESS_MAIN(tst_EntryPoint)

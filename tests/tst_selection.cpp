@@ -55,7 +55,7 @@ class tst_Selection : public QObject
 private:
     SelectionRig rig(const QString &name)
     {
-        return SelectionRig(name, QStringLiteral(HELPER_PATH), QStringLiteral(EDITOR_DOUBLE_PATH));
+        return SelectionRig(name, QStringLiteral(EDITOR_DOUBLE_PATH));
     }
 
 private Q_SLOTS:
@@ -63,6 +63,7 @@ private Q_SLOTS:
     void oneLaunchWithEveryPath();
     void lateCopiesLaunchOnTheirOwnAndLoseNothing();
     void pathsPassUnchanged();
+    void onlyTheFirstPathCounts();
     void otherEntriesOfTheFolder();
     void flagIsThePrimarys();
     void strangerWithOurNameDelaysTheLaunch_data();
@@ -141,6 +142,17 @@ void tst_Selection::pathsPassUnchanged()
     QCOMPARE(launches.size(), 1);
     const QStringList expected = QStringList{ QStringLiteral("-ftype_print") } + inPidTextOrder(r.pids, paths);
     QCOMPARE(launches[0].arguments, QStringList{ expected.join(QLatin1Char(';')) });
+}
+
+void tst_Selection::onlyTheFirstPathCounts()
+{
+    SelectionRig r = rig(QStringLiteral("Vcm28q"));
+    QProcess copy;
+    copy.setProcessEnvironment(r.box.environment());
+    copy.start(r.helper, { "-ftype_split", "C:\\a.pdf", "C:\\b.pdf" });
+    QVERIFY(copy.waitForFinished());
+    QCOMPARE(copy.exitCode(), 0);
+    QCOMPARE(r.launches().value(0).arguments, QStringList{ "-ftype_split;C:\\a.pdf" });
 }
 
 void tst_Selection::otherEntriesOfTheFolder()

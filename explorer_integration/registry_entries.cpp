@@ -1,0 +1,88 @@
+#include "registry_entries.h"
+
+#include "captions.h"
+#include "file_association.h"
+#include "registry.h"
+#include "verbs.h"
+
+#include <QtCore/qcoreapplication.h>
+#include <QtCore/qdir.h>
+
+namespace {
+
+const char shellKey[] = "HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations\\.pdf\\Shell";
+const char programId[] = "Vellix.exe";
+
+// Entry names of earlier releases go too, though nothing writes them now.
+const char *const removedShellNames[] = {
+    "VellixEdit", "VellixSplit", "VellixMerge", "VellixPrint",
+    "Vellix01Edit", "Vellix04Split", "Vellix03Merge", "Vellix02Print",
+};
+
+QString inInstallFolder(const char *fileName)
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1String(fileName));
+}
+
+QString helperPath()
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+}
+
+const QString fileArgument = QStringLiteral("\"%1\"");
+
+void setDefaultValue(const QString &keyPath, const QString &data)
+{
+    RegistryKey key(keyPath);
+    key.setValue(QStringLiteral("."), data);
+    key.close();
+}
+
+} // namespace
+
+void writeVerbKey(const QString &key, const QString &flag, const QString &caption)
+{
+    if (key.isEmpty() || flag.isEmpty() || caption.isEmpty())
+        return;
+
+    const QString icon = helperPath() + QStringLiteral(",0");
+    RegistryKey verb(key);
+    verb.setValue(QStringLiteral("."), QString());
+    verb.setValue(QStringLiteral("Icon"), icon);
+    verb.setValue(QStringLiteral("MUIVerb"), caption);
+    verb.close();
+
+    const QString command = helperPath() + QLatin1Char(' ') + flag + QLatin1Char(' ') + fileArgument;
+    setDefaultValue(QDir::toNativeSeparators(key + QStringLiteral("/Command")), command);
+}
+
+void installRegistryEntries()
+{
+    SetFileAssociation(u".pdf", u"Vellix.exe");
+
+    const QString programKey = QStringLiteral("HKEY_CLASSES_ROOT\\") + QLatin1String(programId);
+    setDefaultValue(programKey + QStringLiteral("\\shell\\open\\command"),
+                    inInstallFolder("/Vellix.exe") + QLatin1Char(' ') + fileArgument);
+    setDefaultValue(programKey + QStringLiteral("\\DefaultIcon"),
+                    inInstallFolder("/Quorlin.dll") + QStringLiteral(",0"));
+
+    for (const VerbEntry &entry : verbTable) {
+        const QString caption = verbCaption(entry.verb);
+        writeVerbKey(QLatin1String(shellKey) + QLatin1Char('\\') + QLatin1String(entry.keyName),
+                     QLatin1String(entry.flag), caption);
+    }
+}
+
+void uninstallRegistryEntries()
+{
+    RegistryKey shell{ QLatin1String(shellKey) };
+    for (const char *name : removedShellNames)
+        shell.remove(QLatin1String(name));
+    shell.close();
+
+    RegistryKey classesRoot(QStringLiteral("HKEY_CLASSES_ROOT"));
+    classesRoot.remove(QLatin1String(programId));
+    classesRoot.close();
+
+    SetFileAssociation(u".pdf", u"");
+}

@@ -1,0 +1,39 @@
+#ifndef REGISTRY_H
+#define REGISTRY_H
+
+#include <QtCore/qstring.h>
+
+#include <memory>
+
+class RegistryKeyPrivate;
+
+// One registry key, given by its full path ("HKEY_CURRENT_USER\SOFTWARE\...";
+// "/" separates key names as "\" does), used as a settings object is: values
+// are set and names removed, and close() (or the destructor) makes it so.
+// Key and value names compare without regard to letter case. The value
+// named "." is the key's default value. Failures are not reported: a write
+// the registry refuses leaves the entry as it was.
+class RegistryKey
+{
+public:
+    explicit RegistryKey(const QString &path);
+    ~RegistryKey();
+
+    // Sets a string value, creating the key and its parents.
+    void setValue(const QString &name, const QString &data);
+
+    // Removes the subkey of that name with everything beneath it, and a
+    // value of that name in this key.
+    void remove(const QString &name);
+
+    // A string value of the key; empty when it is missing or not a string.
+    QString stringValue(const QString &name) const;
+
+    void close();
+
+private:
+    Q_DISABLE_COPY(RegistryKey)
+    std::unique_ptr<RegistryKeyPrivate> d;
+};
+
+#endif // REGISTRY_H

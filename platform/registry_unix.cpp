@@ -1,0 +1,171 @@
+#include "registry.h"
+
+#include "registry_hive.h"
+
+#include <QtCore/qdir.h>
+#include <QtCore/qfileinfo.h>
+#include <QtCore/qfile.h>
+#include <QtCore/qstandardpaths.h>
+#include <QtCore/qvector.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Without a registry, each root key is one text file in the registry
+// editor's export format, in Zentharo/Registry under the user's
+// configuration folder: HKEY_CURRENT_USER.reg, HKEY_CLASSES_ROOT.reg.
+// A change reads the file, applies itself and replaces the file in one
+// rename, all under an exclusive flock on a lock file beside it, so two
+// installs at once or a crash mid-write never leave a mixed or half file.
+// A file that cannot be read as such an export is never written over.
+
+namespace {
+
+QString hiveFile(const QString &keyPath)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            + QStringLiteral("/Zentharo/Registry/") + RegistryHive::rootOf(keyPath)
+            + QStringLiteral(".reg");
+}
+
+class HiveLock
+{
+public:
+    explicit HiveLock(const QString &hive, int operation)
+    {
+        const QByteArray path = QFile::encodeName(hive + QStringLiteral(".lock"));
+        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd == -1)
+            return;
+        int result;
+        do {
+            result = ::flock(fd, operation);
+        } while (result == -1 && errno == EINTR);
+        if (result == -1) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~HiveLock()
+    {
+        if (fd != -1)
+            ::close(fd); // drops the lock
+    }
+    bool isLocked() const { return fd != -1; }
+
+private:
+    Q_DISABLE_COPY(HiveLock)
+    int fd = -1;
+};
+
+bool readHive(const QString &path, RegistryHive *hive, QByteArray *bytes)
+{
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    *bytes = file.readAll();
+    return hive->parse(*bytes);
+}
+
+bool replaceFile(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray draft = target + ".XXXXXX";
+    const int fd = ::mkostemp(draft.data(), O_CLOEXEC);
+    if (fd == -1)
+        return false;
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    const bool complete = written == bytes.size() && ::fsync(fd) == 0;
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    if (!complete || ::rename(draft.constData(), target.constData()) != 0) {
+        ::unlink(draft.constData());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class RegistryKeyPrivate
+{
+public:
+    struct Change
+    {
+        bool isRemoval;
+        QString name;
+        QString data;
+    };
+
+    QString path;
+    QVector<Change> changes;
+};
+
+RegistryKey::RegistryKey(const QString &path) : d(new RegistryKeyPrivate)
+{
+    d->path = path;
+}
+
+RegistryKey::~RegistryKey()
+{
+    close();
+}
+
+void RegistryKey::setValue(const QString &name, const QString &data)
+{
+    d->changes.append({ false, name, data });
+}
+
+void RegistryKey::remove(const QString &name)
+{
+    d->changes.append({ true, name, QString() });
+}
+
+QString RegistryKey::stringValue(const QString &name) const
+{
+    const QString file = hiveFile(d->path);
+    HiveLock lock(file, LOCK_SH);
+    RegistryHive hive;
+    QByteArray bytes;
+    if (!readHive(file, &hive, &bytes))
+        return QString();
+    return hive.stringValue(d->path, name);
+}
+
+void RegistryKey::close()
+{
+    if (d->changes.isEmpty() || RegistryHive::rootOf(d->path).isEmpty())
+        return;
+    const QString file = hiveFile(d->path);
+    QDir().mkpath(QFileInfo(file).path());
+    HiveLock lock(file, LOCK_EX);
+    RegistryHive hive;
+    QByteArray before;
+    if (lock.isLocked() && readHive(file, &hive, &before)) {
+        for (const RegistryKeyPrivate::Change &change : qAsConst(d->changes)) {
+            if (change.isRemoval)
+                hive.remove(d->path, change.name);
+            else
+                hive.setString(d->path, change.name, change.data);
+        }
+        const QByteArray after = hive.serialize();
+        // Removing what is not there makes no file.
+        const bool unchanged = after == before || (before.isEmpty() && hive.isEmpty());
+        if (!unchanged)
+            replaceFile(file, after);
+    }
+    d->changes.clear();
+}

@@ -1,0 +1,232 @@
+// install and uninstall, run as the installer runs them, against the
+// registry stand-in's files of a home of their own.
+
+#include "test_support.h"
+
+#include <algorithm>
+
+namespace {
+
+const QByteArray header = "Windows Registry Editor Version 5.00\n\n";
+const QByteArray shell = "HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations\\.pdf\\Shell";
+
+QByteArray quotedValue(const QString &text)
+{
+    QByteArray out = text.toUtf8();
+    out.replace("\\", "\\\\").replace("\"", "\\\"");
+    return '"' + out + '"';
+}
+
+QByteArray verbKey(const QString &helper, const char *name, const char *flag, const char *caption)
+{
+    const QByteArray key = shell + '\\' + name;
+    return "[" + key + "]\n@=\"\"\n\"Icon\"=" + quotedValue(helper + ",0") + "\n\"MUIVerb\"="
+            + quotedValue(QString::fromUtf8(caption)) + "\n\n[" + key + "\\Command]\n@="
+            + quotedValue(helper + " " + flag + " \"%1\"") + "\n\n";
+}
+
+// The whole of what install writes into a home that had nothing.
+QByteArray expectedCurrentUser(const QString &helper, const QStringList &captions)
+{
+    return header + "[HKEY_CURRENT_USER\\SOFTWARE]\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Classes]\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\.pdf]\n@=\"Vellix.exe\"\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations]\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations\\.pdf]\n\n"
+            "[" + shell + "]\n\n"
+            + verbKey(helper, "Vellix01Edit", "-ftype_edit", captions[0].toUtf8())
+            + verbKey(helper, "Vellix04Split", "-ftype_split", captions[1].toUtf8())
+            + verbKey(helper, "Vellix03Merge", "-ftype_merge", captions[2].toUtf8())
+            + verbKey(helper, "Vellix02Print", "-ftype_print", captions[3].toUtf8());
+}
+
+QByteArray expectedClassesRoot(const QString &folder)
+{
+    return header + "[HKEY_CLASSES_ROOT\\Vellix.exe]\n\n"
+            "[HKEY_CLASSES_ROOT\\Vellix.exe\\shell]\n\n"
+            "[HKEY_CLASSES_ROOT\\Vellix.exe\\shell\\open]\n\n"
+            "[HKEY_CLASSES_ROOT\\Vellix.exe\\shell\\open\\command]\n@="
+            + quotedValue(folder + "/Vellix.exe \"%1\"") + "\n\n"
+            "[HKEY_CLASSES_ROOT\\Vellix.exe\\DefaultIcon]\n@=" + quotedValue(folder + "/Quorlin.dll,0") + "\n\n";
+}
+
+const QStringList english = { "Use Vellix Edit", "Use Vellix Split", "Use Vellix Combine", "Use Vellix Print" };
+
+} // namespace
+
+class tst_Install : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void installWritesEveryEntry();
+    void captionsComeFromTheEditorsSettings();
+    void installTwiceIsInstallOnce();
+    void oldAndCurrentEntriesGoOthersStay();
+    void uninstallOnAnEmptySystemStillTakesTheAssociationBack();
+    void missingEditorFilesChangeNothing();
+    void unreadableHiveIsLeftAlone();
+    void installsAtOnceLeaveWholeFiles();
+
+private:
+    int run(const QStringList &arguments);
+    QString hive(const char *root) const { return box->config() + "/Zentharo/Registry/" + root + ".reg"; }
+    QByteArray currentUser() const { return readAll(hive("HKEY_CURRENT_USER")); }
+    QByteArray classesRoot() const { return readAll(hive("HKEY_CLASSES_ROOT")); }
+
+    std::unique_ptr<Sandbox> box;
+    QString folder;
+    QString helper;
+};
+
+void tst_Install::init()
+{
+    box.reset(new Sandbox);
+    helper = box->installHelper("Program Files/Vellix Test", "VellixContextMenu");
+    QVERIFY(!helper.isEmpty());
+    folder = QFileInfo(helper).path();
+}
+
+int tst_Install::run(const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessEnvironment(box->environment());
+    process.start(helper, arguments);
+    if (!process.waitForFinished() || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+void tst_Install::installWritesEveryEntry()
+{
+    QCOMPARE(run({ "install" }), 0);
+    QCOMPARE(currentUser(), expectedCurrentUser(helper, english));
+    QCOMPARE(classesRoot(), expectedClassesRoot(folder));
+
+    QCOMPARE(run({ "uninstall" }), 0);
+    // The keys above the entries stay; the entries, the identifier and the
+    // association go.
+    QCOMPARE(currentUser(), header + "[HKEY_CURRENT_USER\\SOFTWARE]\n\n"
+             "[HKEY_CURRENT_USER\\SOFTWARE\\Classes]\n\n"
+             "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\.pdf]\n\n"
+             "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations]\n\n"
+             "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations\\.pdf]\n\n"
+             "[" + shell + "]\n\n");
+    QCOMPARE(classesRoot(), header);
+
+    QCOMPARE(run({ "INSTALL" }), 0); // the installer's words ignore case
+    QCOMPARE(currentUser(), expectedCurrentUser(helper, english));
+}
+
+void tst_Install::captionsComeFromTheEditorsSettings()
+{
+    const QString settings = box->home() + "/AppData/Roaming/Zentharo/Vellix/config.ini";
+    QDir().mkpath(QFileInfo(settings).path());
+    QVERIFY(writeAll(settings, "[Main]\nLanguage=Japanese\n"));
+    QCOMPARE(run({ "install" }), 0);
+    QCOMPARE(currentUser(), expectedCurrentUser(helper, { "Vellixエディターで編集する", "Vellixエディターで分割する",
+                                                          "Vellixエディターで結合する", "Vellixを使用して印刷" }));
+}
+
+void tst_Install::installTwiceIsInstallOnce()
+{
+    QCOMPARE(run({ "install" }), 0);
+    const QByteArray once = currentUser() + classesRoot();
+    QCOMPARE(run({ "install" }), 0);
+    QCOMPARE(currentUser() + classesRoot(), once);
+}
+
+void tst_Install::oldAndCurrentEntriesGoOthersStay()
+{
+    const QByteArray other = "[" + shell + "\\OtherApp]\n@=\"Other\"\n\n[" + shell + "\\OtherApp\\command]\n@=\"other.exe \\\"%1\\\"\"\n\n";
+    const QByteArray dword = "[HKEY_CURRENT_USER\\Software\\Zentharo]\n\"Installed\"=dword:00000001\n\n";
+    QByteArray planted = header + dword + "[" + shell + "]\n\n" + other;
+    for (const char *name : { "VellixEdit", "VellixSplit", "VellixMerge", "VellixPrint", "Vellix01Edit", "Vellix02Print" })
+        planted += "[" + shell + "\\" + name + "]\n\"MUIVerb\"=\"old\"\n\n[" + shell + "\\" + name + "\\Command\\Deeper]\n@=\"x\"\n\n";
+    QDir().mkpath(QFileInfo(hive("HKEY_CURRENT_USER")).path());
+    QVERIFY(writeAll(hive("HKEY_CURRENT_USER"), planted));
+
+    QCOMPARE(run({ "install" }), 0);
+    QByteArray after = currentUser();
+    QVERIFY(after.contains(other));
+    QVERIFY(after.contains(dword));
+    QVERIFY(!after.contains("VellixEdit") && !after.contains("VellixPrint") && !after.contains("Deeper"));
+    QVERIFY(!after.contains("\"old\""));
+    QVERIFY(after.contains(verbKey(helper, "Vellix01Edit", "-ftype_edit", "Use Vellix Edit")));
+
+    QCOMPARE(run({ "uninstall" }), 0);
+    after = currentUser();
+    QVERIFY(after.contains(other));
+    QVERIFY(after.contains(dword));
+    QVERIFY(!after.contains("Vellix0"));
+    QVERIFY(after.contains("[" + shell + "]\n"));
+}
+
+void tst_Install::uninstallOnAnEmptySystemStillTakesTheAssociationBack()
+{
+    QDir().mkpath(QFileInfo(hive("HKEY_CURRENT_USER")).path());
+    const QByteArray associated = header + "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\.pdf]\n@=\"Vellix.exe\"\n\n";
+    QVERIFY(writeAll(hive("HKEY_CURRENT_USER"), associated));
+    QCOMPARE(run({ "uninstall" }), 0);
+    QCOMPARE(currentUser(), header + "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\.pdf]\n\n");
+    QVERIFY(!QFile::exists(hive("HKEY_CLASSES_ROOT"))); // removing nothing writes nothing
+
+    // An association another program has made since is not ours to undo.
+    const QByteArray taken = header + "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\.pdf]\n@=\"Other.exe\"\n\n";
+    QVERIFY(writeAll(hive("HKEY_CURRENT_USER"), taken));
+    QCOMPARE(run({ "uninstall" }), 0);
+    QCOMPARE(currentUser(), taken);
+}
+
+void tst_Install::missingEditorFilesChangeNothing()
+{
+    QCOMPARE(run({ "install" }), 0);
+    const QByteArray without = currentUser() + classesRoot();
+    QVERIFY(writeAll(folder + "/Vellix.exe", "editor"));
+    QVERIFY(writeAll(folder + "/Quorlin.dll", "icons"));
+    QCOMPARE(run({ "install" }), 0);
+    QCOMPARE(currentUser() + classesRoot(), without);
+}
+
+void tst_Install::unreadableHiveIsLeftAlone()
+{
+    QDir().mkpath(QFileInfo(hive("HKEY_CURRENT_USER")).path());
+    const QByteArray garbage("\xff\xfe not an export \x00\x01", 20);
+    QVERIFY(writeAll(hive("HKEY_CURRENT_USER"), garbage));
+    QCOMPARE(run({ "install" }), 0);
+    QCOMPARE(currentUser(), garbage);
+    QCOMPARE(classesRoot(), expectedClassesRoot(folder)); // the other root is written as ever
+    QCOMPARE(run({ "uninstall" }), 0);
+    QCOMPARE(currentUser(), garbage);
+}
+
+void tst_Install::installsAtOnceLeaveWholeFiles()
+{
+    // Installs that overlap may leave the keys in another order, but every
+    // file is whole and holds the entries of one install, each once.
+    const auto keyBlocks = [this] {
+        QList<QByteArray> blocks;
+        for (const QByteArray &file : { currentUser(), classesRoot() }) {
+            QList<QByteArray> keys = file.split('[');
+            std::sort(keys.begin(), keys.end());
+            blocks += keys;
+        }
+        return blocks;
+    };
+    QCOMPARE(run({ "install" }), 0);
+    const QList<QByteArray> once = keyBlocks();
+    for (int round = 0; round < 3; ++round) {
+        const Processes installs = startCopies(8, helper, { "install" }, box->environment());
+        QVERIFY(waitAll(installs));
+        QVERIFY(currentUser().startsWith(header) && classesRoot().startsWith(header));
+        QCOMPARE(keyBlocks(), once);
+    }
+    const QStringList leftovers = QDir(QFileInfo(hive("HKEY_CURRENT_USER")).path()).entryList(QDir::Files);
+    QCOMPARE(leftovers, QStringList({ "HKEY_CLASSES_ROOT.reg", "HKEY_CLASSES_ROOT.reg.lock",
+                                      "HKEY_CURRENT_USER.reg", "HKEY_CURRENT_USER.reg.lock" }));
+}
+
+QTEST_GUILESS_MAIN(tst_Install)
+#include "tst_install.moc"
