@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test suite.
+# Builds everything and passes every test: the Linux suites, then the
+# Windows program cross-built and run under Wine.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-cd "$build"
-ctest --output-on-failure -j2 "$@"
+here=$(dirname "${BASH_SOURCE[0]}")
+source "$here/setup.sh"
+ctest --test-dir "$build" --output-on-failure -j2 "$@"
+source "$here/setup-windows.sh"
+ctest --test-dir "$win_build" --output-on-failure -L wine

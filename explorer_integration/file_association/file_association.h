@@ -8,7 +8,7 @@
 #if defined(_WIN32)
 #  define FILE_ASSOCIATION_CALL __stdcall
 #  if defined(FILE_ASSOCIATION_BUILD)
-#    define FILE_ASSOCIATION_API __declspec(dllexport)
+#    define FILE_ASSOCIATION_API // exported by file_association.def, by its decorated name only
 #  else
 #    define FILE_ASSOCIATION_API __declspec(dllimport)
 #  endif
