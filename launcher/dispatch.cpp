@@ -6,12 +6,23 @@
 #include "single_application.h"
 #include "verbs.h"
 
+#include <QtCore/qfileinfo.h>
 #include <QtCore/qstandardpaths.h>
 
 QString handoffFolderPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::TempLocation)
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::TempLocation)
             + QLatin1String("/VellixContextMenu");
+    // In a temporary folder that all users share, another user may hold the
+    // name. Then the user's own alternative serves, and once it exists it
+    // serves every copy of the selection, even if the other user's folder
+    // goes meanwhile.
+    const QString alternative = userOwnAlternative(path);
+    if (alternative.isEmpty() || isPrivateFolder(alternative))
+        return alternative.isEmpty() ? path : alternative;
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        return path;
+    return isPrivateFolder(path) ? path : alternative;
 }
 
 int runHelper(SingleApplication &app, const QStringList &arguments)

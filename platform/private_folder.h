@@ -15,4 +15,10 @@ bool makePrivateFolder(const QString &path);
 // current user and that nobody else can write into.
 bool isPrivateFolder(const QString &path);
 
+// Where a system shares its temporary folder between users, a folder name
+// that another user already holds there cannot be ours; this is the name to
+// use instead (the path with the user's id after it). Empty where the
+// temporary folder is the user's own.
+QString userOwnAlternative(const QString &path);
+
 #endif // PRIVATE_FOLDER_H

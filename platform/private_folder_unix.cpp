@@ -26,3 +26,8 @@ bool isPrivateFolder(const QString &path)
     return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
             && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
+
+QString userOwnAlternative(const QString &path)
+{
+    return path + QLatin1Char('-') + QString::number(::geteuid());
+}

@@ -16,3 +16,8 @@ bool isPrivateFolder(const QString &path)
     const QFileInfo info(path);
     return info.isDir() && !info.isSymLink();
 }
+
+QString userOwnAlternative(const QString &)
+{
+    return QString();
+}

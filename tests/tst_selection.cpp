@@ -279,12 +279,16 @@ void tst_Selection::foldersNotOursAreNeitherReadNorRemoved()
     }
     const QByteArray before = readAll(watched);
 
-    const Processes copies = r.start(QStringLiteral("-ftype_edit"), { QStringLiteral("C:\\mine.pdf") });
+    const QStringList paths = numberedPaths(3);
+    const Processes copies = r.start(QStringLiteral("-ftype_edit"), paths);
     QVERIFY(allEndedWithZero(copies));
     const QList<Launch> launches = r.launches();
     QCOMPARE(launches.size(), 1);
-    // Its own path still reaches the editor; nothing of the folder does.
-    QCOMPARE(launches[0].arguments, QStringList{ QStringLiteral("-ftype_edit;C:\\mine.pdf") });
+    // The selection goes through a folder of the user's own beside it;
+    // nothing of the other one reaches the editor.
+    const QStringList expected = QStringList{ QStringLiteral("-ftype_edit") } + inPidTextOrder(r.pids, paths);
+    QCOMPARE(launches[0].arguments, QStringList{ expected.join(QLatin1Char(';')) });
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("-%1").arg(::geteuid())));
     QCOMPARE(readAll(watched), before);
     QCOMPARE(QDir(precious).entryList(QDir::Files), QStringList{ QStringLiteral("keep.txt") });
     QVERIFY(QFileInfo(folder).exists() || QFileInfo(folder).isSymLink());
