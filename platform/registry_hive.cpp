@@ -118,8 +118,10 @@ bool RegistryHive::parse(const QByteArray &bytes)
             if (unquote(data, 0, &decoded) != data.size())
                 return false;
         } else {
-            // Binary data goes on over lines that end in a backslash.
-            while (value.data.last().endsWith(QLatin1Char('\\')) && i + 1 < lines.size())
+            // Binary data goes on over lines that end in a backslash, onto
+            // indented lines; a key or value line never continues one.
+            while (value.data.last().endsWith(QLatin1Char('\\')) && i + 1 < lines.size()
+                   && (lines.at(i + 1).startsWith(QLatin1Char(' ')) || lines.at(i + 1).startsWith(QLatin1Char('\t'))))
                 value.data.append(lines.at(++i));
         }
         key->values.append(value);

@@ -29,6 +29,7 @@ class tst_RegistryHive : public QObject
 
 private Q_SLOTS:
     void keepsWhatItDidNotChange();
+    void onlyIndentedLinesContinueBinaryData();
     void setsAndRemovesWithoutRegardToCase();
     void refusesWhatIsNotAnExport_data();
     void refusesWhatIsNotAnExport();
@@ -52,6 +53,20 @@ void tst_RegistryHive::keepsWhatItDidNotChange()
     RegistryHive reread;
     QVERIFY(reread.parse(again));
     QCOMPARE(reread.serialize(), again);
+}
+
+void tst_RegistryHive::onlyIndentedLinesContinueBinaryData()
+{
+    // A value cut short by its backslash must not swallow the key after it.
+    const QByteArray text = "Windows Registry Editor Version 5.00\n\n"
+                            "[HKEY_CURRENT_USER\\A]\n\"B\"=hex:01,\\\n"
+                            "[HKEY_CURRENT_USER\\C]\n@=\"d\"\n";
+    RegistryHive hive;
+    QVERIFY(hive.parse(text));
+    QCOMPARE(hive.stringValue("HKEY_CURRENT_USER\\C", "."), QString("d"));
+    RegistryHive again;
+    QVERIFY(again.parse(hive.serialize()));
+    QCOMPARE(again.serialize(), hive.serialize());
 }
 
 void tst_RegistryHive::setsAndRemovesWithoutRegardToCase()
