@@ -6,7 +6,8 @@
 
 // What the system's task list prints: one line per running process, lines
 // separated by CR LF, each naming the process's executable file. Empty when
-// the list cannot be had (within 30 seconds).
+// the list cannot be had (within 30 seconds). Where processes belong to
+// users, as on Linux, the list holds the current user's own.
 QByteArray runningProcessList();
 
 // True when the process of that id is alive and runs an executable file of

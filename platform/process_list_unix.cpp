@@ -5,6 +5,9 @@
 #include <QtCore/qfile.h>
 #include <QtCore/qfileinfo.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // The whole file name of the executable: the target of /proc/PID/exe, or,
@@ -33,6 +36,8 @@ QString procEntryOf(qint64 pid)
 
 } // namespace
 
+// The user's own processes: copies that another user runs hand their
+// selection to a primary of their own, and must not hold ours up.
 QByteArray runningProcessList()
 {
     QByteArray list;
@@ -40,7 +45,9 @@ QByteArray runningProcessList()
     for (const QString &entry : entries) {
         bool numeric = false;
         entry.toLongLong(&numeric);
-        if (!numeric)
+        struct stat st;
+        if (!numeric || ::stat(QFile::encodeName(procEntryOf(entry.toLongLong())).constData(), &st) != 0
+            || st.st_uid != ::geteuid())
             continue;
         const QByteArray name = executableNameOf(procEntryOf(entry.toLongLong()));
         if (name.isEmpty())

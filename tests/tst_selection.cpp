@@ -105,11 +105,18 @@ void tst_Selection::oneLaunchWithEveryPath()
 
 void tst_Selection::lateCopiesLaunchOnTheirOwnAndLoseNothing()
 {
-    // Farther apart than the quiet window: primaries come and go while the
-    // next copies start, some of them just as the last one gives up its role.
+    // About as far apart as the quiet window, some farther: primaries come
+    // and go while the next copies start, some just as one gives up its role.
     SelectionRig r = rig(QStringLiteral("Vcm20q"));
-    const QStringList paths = numberedPaths(12);
-    const Processes copies = r.start(QStringLiteral("-ftype_edit"), paths, 230);
+    const int gapsMs[] = { 0, 180, 220, 260, 450, 200, 240, 500, 210, 230, 190, 600 };
+    QStringList paths;
+    Processes copies;
+    for (int gap : gapsMs) {
+        QThread::msleep(ulong(gap));
+        paths.append(QStringLiteral("C:\\Docs\\late %1.pdf").arg(paths.size()));
+        for (auto &copy : r.start(QStringLiteral("-ftype_edit"), { paths.last() }))
+            copies.push_back(std::move(copy));
+    }
     QVERIFY(allEndedWithZero(copies));
 
     const QList<Launch> launches = r.launches(600);
