@@ -7,17 +7,8 @@
 #    its input in build-fuzz/findings/ to be kept under fuzz/regressions/.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-missing=()
-for p in g++ clang libclang-rt-14-dev cmake ninja-build qtbase5-dev qtbase5-dev-tools; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "installing ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source "$top/scripts/packages.sh"
+need_packages g++ clang libclang-rt-14-dev cmake ninja-build qtbase5-dev qtbase5-dev-tools
 
 echo "== The test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$top" -B "$top/build-asan" -G Ninja -DVELLIX_SANITIZE=ON -DVELLIX_BUILD_BENCH=OFF >/dev/null

@@ -7,21 +7,8 @@ set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 win_build=${WIN_BUILD_DIR:-$top/build-win}
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-fi
-missing=()
-for p in cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 icoutils python3 xz-utils; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "installing ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source "$top/scripts/packages.sh"
+need_packages cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 icoutils python3 xz-utils
 
 cmake -S "$top" -B "$win_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake" >/dev/null
 cmake --build "$win_build"
