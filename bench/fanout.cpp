@@ -98,7 +98,7 @@ Run runCopies(const QString &program, const QStringList &paths, int apartMs,
     return run;
 }
 
-void benchCase(const char *label, int count, int apartMs)
+void benchCase(const char *label, int count, int apartMs, int heldMs = 0)
 {
     QStringList paths;
     for (int i = 0; i < count; ++i)
@@ -106,8 +106,17 @@ void benchCase(const char *label, int count, int apartMs)
 
     SelectionRig rig(QStringLiteral("VcmBench%1x%2").arg(count).arg(apartMs),
                      QStringLiteral(EDITOR_DOUBLE_PATH));
+    // A stranger whose name contains the helper's keeps the primary waiting.
+    QProcess stranger;
+    if (heldMs > 0) {
+        stranger.start(rig.box.install(QStringLiteral("/bin/sleep"), QStringLiteral("other"),
+                                       QFileInfo(rig.helper).fileName() + QStringLiteral("Hold")),
+                       { QString::number(heldMs / 1000.0) });
+        stranger.waitForStarted();
+    }
     const Run helper = runCopies(rig.helper, paths, apartMs, rig.box.environment(),
                                  QStringLiteral("-ftype_merge"));
+    stranger.waitForFinished();
     const QList<Launch> launches = rig.launches(400);
 
     Sandbox bareBox;
@@ -136,9 +145,9 @@ void benchCase(const char *label, int count, int apartMs)
     for (const auto &entry : helper.samples)
         peakKb = qMax(peakKb, entry.second.peakKb);
 
-    std::printf("%-22s first start -> editor %8.1f ms | last secondary exit -> editor %7.1f ms | primary cpu %6.1f ms"
+    std::printf("%-22s first start -> editor %8.1f ms | last secondary exit -> editor %7.1f ms | primary cpu %6.1f ms (%4.1f%% of a core)"
                 " | peak rss %6lld KiB | editor starts %d | paths %d/%d%s\n",
-                label, toEditorMs, afterLastExitMs, primary.cpuNs / 1e6,
+                label, toEditorMs, afterLastExitMs, primary.cpuNs / 1e6, 100.0 * primary.cpuNs / 1e6 / toEditorMs,
                 static_cast<long long>(peakKb), int(launches.size()), int(delivered.size()), count,
                 sortedDelivered == sortedPaths ? " each once" : " MISMATCH");
     std::printf("%-22s floor (bare processes)  %8.1f ms | ratio to floor + 200 ms: %.2f (target <= 1.25)\n",
@@ -157,5 +166,6 @@ int main(int argc, char **argv)
     benchCase("15 at once", 15, 0);
     benchCase("100 at once", 100, 0);
     benchCase("15, 20 ms apart", 15, 20);
+    benchCase("15, held 3 s", 15, 0, 3000);
     return 0;
 }

@@ -24,8 +24,10 @@ namespace {
 // it, so a lone file costs no more than that pause.
 constexpr int QuietWindowMs = 200;
 
-// Between two looks at the block and the task list, events are served.
+// Between two looks at the block, events are served; the task list, which
+// costs a walk over every process, is asked for no more often than this.
 constexpr int PollIntervalMs = 5;
+constexpr qint64 ProbeIntervalMs = 25;
 
 // A task list that never shows the primary alone (a tool that cannot run,
 // a stranger whose name contains ours) must not keep the files from the
@@ -120,9 +122,13 @@ void collectSelection(SingleApplication &app, const QString &handoffFolder,
     watch.start(PollIntervalMs);
 
     serveEventsFor(200);
+    qint64 lastProbe = -ProbeIntervalMs;
     while (clock.elapsed() < MaxWaitMs) {
-        if (clock.elapsed() - lastRegistration >= QuietWindowMs && isSoleRunningCopy())
-            break;
+        if (clock.elapsed() - lastRegistration >= QuietWindowMs && clock.elapsed() - lastProbe >= ProbeIntervalMs) {
+            lastProbe = clock.elapsed();
+            if (isSoleRunningCopy())
+                break;
+        }
         serveEventsFor(PollIntervalMs);
     }
     watch.stop();
