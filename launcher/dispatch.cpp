@@ -7,12 +7,10 @@
 #include "verbs.h"
 
 #include <QtCore/qfileinfo.h>
-#include <QtCore/qstandardpaths.h>
 
 QString handoffFolderPath()
 {
-    const QString path = QStandardPaths::writableLocation(QStandardPaths::TempLocation)
-            + QLatin1String("/VellixContextMenu");
+    const QString path = temporaryFolder() + QLatin1String("/VellixContextMenu");
     // In a temporary folder that all users share, another user may hold the
     // name. Then the user's own alternative serves, and once it exists it
     // serves every copy of the selection, even if the other user's folder

@@ -7,6 +7,11 @@
 // folder of the shared blocks live in the temporary location, which on some
 // systems every user can write to.
 
+// The user's temporary folder. Where the environment names one that does
+// not exist, the framework gives an empty path, which would put our folders
+// at the root of the file system; the system's default serves instead.
+QString temporaryFolder();
+
 // Creates the folder (and missing parents) when it is missing, private to the
 // user, and returns whether the path is now such a folder of ours.
 bool makePrivateFolder(const QString &path);

@@ -3,10 +3,17 @@
 #include <QtCore/qdir.h>
 #include <QtCore/qfile.h>
 #include <QtCore/qfileinfo.h>
+#include <QtCore/qstandardpaths.h>
 
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
+
+QString temporaryFolder()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    return folder.isEmpty() ? QStringLiteral("/tmp") : folder;
+}
 
 bool makePrivateFolder(const QString &path)
 {

@@ -2,8 +2,15 @@
 
 #include <QtCore/qdir.h>
 #include <QtCore/qfileinfo.h>
+#include <QtCore/qstandardpaths.h>
 
 // The temporary location is the user's own profile folder on Windows.
+
+QString temporaryFolder()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    return folder.isEmpty() ? QDir::tempPath() : folder;
+}
 
 bool makePrivateFolder(const QString &path)
 {

@@ -25,7 +25,7 @@ namespace {
 
 QString blockFolder()
 {
-    return QDir::tempPath() + QLatin1String("/vellix-blocks-") + QString::number(::geteuid());
+    return temporaryFolder() + QLatin1String("/vellix-blocks-") + QString::number(::geteuid());
 }
 
 template <typename Call>
