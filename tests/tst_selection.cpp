@@ -201,6 +201,7 @@ void tst_Selection::strangerWithOurNameDelaysTheLaunch_data()
     QTest::addColumn<bool>("delays");
     QTest::newRow("name contains ours") << QStringLiteral("Vcm24qDaemon") << true;
     QTest::newRow("ours in other letter case") << QStringLiteral("vcm24Q") << false;
+    QTest::newRow("ours only in an argument") << QString() << false;
 }
 
 void tst_Selection::strangerWithOurNameDelaysTheLaunch()
@@ -209,8 +210,11 @@ void tst_Selection::strangerWithOurNameDelaysTheLaunch()
     QFETCH(bool, delays);
     SelectionRig r = rig(QStringLiteral("Vcm24q"));
     QProcess stranger;
-    stranger.start(r.box.install(QStringLiteral("/bin/sleep"), QStringLiteral("other"), strangerName),
-                   { QStringLiteral("1.5") });
+    if (strangerName.isEmpty())
+        stranger.start(QStringLiteral("/bin/sh"), { "-c", "sleep 1.5; true", "Vcm24q" });
+    else
+        stranger.start(r.box.install(QStringLiteral("/bin/sleep"), QStringLiteral("other"), strangerName),
+                       { QStringLiteral("1.5") });
     QVERIFY(stranger.waitForStarted());
     const qint64 start = nowNs();
     const Processes copies = r.start(QStringLiteral("-ftype_edit"), numberedPaths(3));
