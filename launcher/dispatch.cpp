@@ -11,16 +11,18 @@
 QString handoffFolderPath()
 {
     const QString path = temporaryFolder() + QLatin1String("/VellixContextMenu");
+    const QString alternative = userOwnAlternative(path);
+    if (alternative.isEmpty())
+        return path;
     // In a temporary folder that all users share, another user may hold the
     // name. Then the user's own alternative serves, and once it exists it
     // serves every copy of the selection, even if the other user's folder
     // goes meanwhile.
-    const QString alternative = userOwnAlternative(path);
-    if (alternative.isEmpty() || isPrivateFolder(alternative))
-        return alternative.isEmpty() ? path : alternative;
-    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
-        return path;
-    return isPrivateFolder(path) ? path : alternative;
+    if (isPrivateFolder(alternative))
+        return alternative;
+    const QFileInfo standard(path);
+    const bool nameIsFree = !standard.exists() && !standard.isSymLink();
+    return nameIsFree || isPrivateFolder(path) ? path : alternative;
 }
 
 int runHelper(SingleApplication &app, const QStringList &arguments)
