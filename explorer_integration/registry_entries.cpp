@@ -11,7 +11,8 @@
 namespace {
 
 const char shellKey[] = "HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations\\.pdf\\Shell";
-const char programId[] = "Vellix.exe";
+// The editor's program identifier, as the association library takes it.
+const char16_t programId[] = u"Vellix.exe";
 
 // Entry names of earlier releases go too, though nothing writes them now.
 const char *const removedShellNames[] = {
@@ -58,9 +59,9 @@ void writeVerbKey(const QString &key, const QString &flag, const QString &captio
 
 void installRegistryEntries()
 {
-    SetFileAssociation(u".pdf", u"Vellix.exe");
+    SetFileAssociation(u".pdf", programId);
 
-    const QString programKey = QStringLiteral("HKEY_CLASSES_ROOT\\") + QLatin1String(programId);
+    const QString programKey = QStringLiteral("HKEY_CLASSES_ROOT\\") + QString::fromUtf16(programId);
     setDefaultValue(programKey + QStringLiteral("\\shell\\open\\command"),
                     inInstallFolder("/Vellix.exe") + QLatin1Char(' ') + fileArgument);
     setDefaultValue(programKey + QStringLiteral("\\DefaultIcon"),
@@ -81,7 +82,7 @@ void uninstallRegistryEntries()
     shell.close();
 
     RegistryKey classesRoot(QStringLiteral("HKEY_CLASSES_ROOT"));
-    classesRoot.remove(QLatin1String(programId));
+    classesRoot.remove(QString::fromUtf16(programId));
     classesRoot.close();
 
     SetFileAssociation(u".pdf", u"");

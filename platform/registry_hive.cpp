@@ -13,6 +13,12 @@ QStringList keyNames(const QString &keyPath)
     return keyPath.split(separators, Qt::SkipEmptyParts);
 }
 
+// The path with "\" between its names, for comparing with the keys' own.
+QString backslashedPath(const QString &keyPath)
+{
+    return keyNames(keyPath).join(QLatin1Char('\\'));
+}
+
 bool samePath(const QString &a, const QString &b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
@@ -200,13 +206,12 @@ void RegistryHive::setString(const QString &keyPath, const QString &name, const 
 
 void RegistryHive::remove(const QString &keyPath, const QString &name)
 {
-    const QStringList names = keyNames(keyPath);
-    if (names.isEmpty() || name.isEmpty())
+    const QString parent = backslashedPath(keyPath);
+    if (parent.isEmpty() || name.isEmpty())
         return;
-    const QString parent = names.join(QLatin1Char('\\'));
-    const QStringList subkeyNames = keyNames(name);
-    if (!subkeyNames.isEmpty()) {
-        const QString target = parent + QLatin1Char('\\') + subkeyNames.join(QLatin1Char('\\'));
+    const QString subkey = backslashedPath(name);
+    if (!subkey.isEmpty()) {
+        const QString target = parent + QLatin1Char('\\') + subkey;
         for (int i = keys.size() - 1; i >= 0; --i) {
             if (samePath(keys.at(i).path, target) || isBeneath(keys.at(i).path, target))
                 keys.removeAt(i);
@@ -225,7 +230,7 @@ void RegistryHive::remove(const QString &keyPath, const QString &name)
 
 QString RegistryHive::stringValue(const QString &keyPath, const QString &name) const
 {
-    const int index = indexOfKey(keyNames(keyPath).join(QLatin1Char('\\')));
+    const int index = indexOfKey(backslashedPath(keyPath));
     if (index < 0)
         return QString();
     const QString valueName = defaultName(name);
@@ -239,5 +244,5 @@ QString RegistryHive::stringValue(const QString &keyPath, const QString &name) c
 
 bool RegistryHive::hasKey(const QString &keyPath) const
 {
-    return indexOfKey(keyNames(keyPath).join(QLatin1Char('\\'))) >= 0;
+    return indexOfKey(backslashedPath(keyPath)) >= 0;
 }
