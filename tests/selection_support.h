@@ -10,11 +10,33 @@
 #include <QtCore/qelapsedtimer.h>
 #include <QtCore/qthread.h>
 
+#include <algorithm>
+
 struct Launch
 {
     qint64 startedNs = 0;
     QStringList arguments;
 };
+
+inline QStringList sorted(QStringList list)
+{
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+// Every path the editor was given over all its starts, sorted; a start with
+// another flag than the expected one makes the list a single complaint.
+inline QStringList deliveredPaths(const QList<Launch> &launches, const QString &flag)
+{
+    QStringList paths;
+    for (const Launch &launch : launches) {
+        QStringList elements = launch.arguments.value(0).split(QLatin1Char(';'));
+        if (elements.takeFirst() != flag)
+            return { QStringLiteral("wrong flag") };
+        paths += elements;
+    }
+    return sorted(paths);
+}
 
 class SelectionRig
 {

@@ -17,25 +17,6 @@
 
 namespace {
 
-QStringList sorted(QStringList list)
-{
-    std::sort(list.begin(), list.end());
-    return list;
-}
-
-// Every path the editor was given, over all its starts.
-QStringList delivered(const QList<Launch> &launches, const QString &flag)
-{
-    QStringList paths;
-    for (const Launch &launch : launches) {
-        QStringList elements = launch.arguments.value(0).split(QLatin1Char(';'));
-        if (elements.takeFirst() != flag)
-            return { QStringLiteral("wrong flag") };
-        paths += elements;
-    }
-    return sorted(paths);
-}
-
 QStringList pathsFor(const QString &label, int count)
 {
     QStringList paths;
@@ -148,7 +129,7 @@ void tst_Faults::primaryKilledDuringItsWait()
     QVERIFY(waitAll(r.start(QStringLiteral("-ftype_merge"), second)));
     const QList<Launch> launches = r.launches();
     QCOMPARE(launches.size(), 1);
-    QCOMPARE(delivered(launches, QStringLiteral("-ftype_merge")), sorted(first + second));
+    QCOMPARE(deliveredPaths(launches, QStringLiteral("-ftype_merge")), sorted(first + second));
 }
 
 void tst_Faults::copiesKilledBeforeTheyWrite()
@@ -167,7 +148,7 @@ void tst_Faults::copiesKilledBeforeTheyWrite()
     const QList<Launch> launches = r.launches();
     QCOMPARE(launches.size(), 1);
     // The killed copies had nothing to hand on; everyone else's path arrives.
-    QCOMPARE(delivered(launches, QStringLiteral("-ftype_edit")), sorted(kept));
+    QCOMPARE(deliveredPaths(launches, QStringLiteral("-ftype_edit")), sorted(kept));
     QVERIFY(!QFileInfo::exists(r.handoffFolder()));
 }
 
@@ -188,7 +169,7 @@ void tst_Faults::damagedBlockIsWaitedOnAndReset()
     const QList<Launch> launches = r.launches();
     QVERIFY(clock.elapsed() > 5000);
     QCOMPARE(launches.size(), 1);
-    QCOMPARE(delivered(launches, QStringLiteral("-ftype_print")), sorted(paths));
+    QCOMPARE(deliveredPaths(launches, QStringLiteral("-ftype_print")), sorted(paths));
     int warned = 0;
     for (const auto &copy : copies)
         warned += copy->readAllStandardError().count("inconsistent state from more than 5s");
@@ -247,7 +228,7 @@ void tst_Faults::strangersOnThePrimarysChannel()
     QVERIFY(waitAll(copies));
     const QList<Launch> launches = r.launches();
     QCOMPARE(launches.size(), 1);
-    QCOMPARE(delivered(launches, QStringLiteral("-ftype_split")), sorted(paths));
+    QCOMPARE(deliveredPaths(launches, QStringLiteral("-ftype_split")), sorted(paths));
 }
 
 void tst_Faults::twoUsersAtOnceKeepTheirSelections()

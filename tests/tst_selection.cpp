@@ -32,6 +32,12 @@ QStringList inPidTextOrder(const QList<qint64> &pids, const QStringList &paths)
     return ordered;
 }
 
+// The one argument the editor gets: the flag, then the paths in order.
+QStringList launchArgument(const QString &flag, const QStringList &orderedPaths)
+{
+    return { (QStringList{ flag } + orderedPaths).join(QLatin1Char(';')) };
+}
+
 bool allEndedWithZero(const Processes &copies)
 {
     if (!waitAll(copies, 120000))
@@ -97,9 +103,7 @@ void tst_Selection::oneLaunchWithEveryPath()
 
     const QList<Launch> launches = r.launches();
     QCOMPARE(launches.size(), 1);
-    QCOMPARE(launches[0].arguments.size(), 1);
-    const QStringList expected = QStringList{ QStringLiteral("-ftype_merge") } + inPidTextOrder(r.pids, paths);
-    QCOMPARE(launches[0].arguments[0], expected.join(QLatin1Char(';')));
+    QCOMPARE(launches[0].arguments, launchArgument(QStringLiteral("-ftype_merge"), inPidTextOrder(r.pids, paths)));
     QVERIFY(!QFileInfo::exists(r.handoffFolder()));
 }
 
@@ -121,16 +125,7 @@ void tst_Selection::lateCopiesLaunchOnTheirOwnAndLoseNothing()
 
     const QList<Launch> launches = r.launches(600);
     QVERIFY(launches.size() >= 2);
-    QStringList delivered;
-    for (const Launch &launch : launches) {
-        QStringList elements = launch.arguments.value(0).split(QLatin1Char(';'));
-        QCOMPARE(elements.takeFirst(), QStringLiteral("-ftype_edit"));
-        delivered += elements;
-    }
-    delivered.sort();
-    QStringList all = paths;
-    all.sort();
-    QCOMPARE(delivered, all); // each once
+    QCOMPARE(deliveredPaths(launches, QStringLiteral("-ftype_edit")), sorted(paths)); // each once
     QVERIFY(!QFileInfo::exists(r.handoffFolder()));
 }
 
@@ -147,8 +142,7 @@ void tst_Selection::pathsPassUnchanged()
     QVERIFY(allEndedWithZero(copies));
     const QList<Launch> launches = r.launches();
     QCOMPARE(launches.size(), 1);
-    const QStringList expected = QStringList{ QStringLiteral("-ftype_print") } + inPidTextOrder(r.pids, paths);
-    QCOMPARE(launches[0].arguments, QStringList{ expected.join(QLatin1Char(';')) });
+    QCOMPARE(launches[0].arguments, launchArgument(QStringLiteral("-ftype_print"), inPidTextOrder(r.pids, paths)));
 }
 
 void tst_Selection::onlyTheFirstPathCounts()
@@ -297,8 +291,7 @@ void tst_Selection::foldersNotOursAreNeitherReadNorRemoved()
     QCOMPARE(launches.size(), 1);
     // The selection goes through a folder of the user's own beside it;
     // nothing of the other one reaches the editor.
-    const QStringList expected = QStringList{ QStringLiteral("-ftype_edit") } + inPidTextOrder(r.pids, paths);
-    QCOMPARE(launches[0].arguments, QStringList{ expected.join(QLatin1Char(';')) });
+    QCOMPARE(launches[0].arguments, launchArgument(QStringLiteral("-ftype_edit"), inPidTextOrder(r.pids, paths)));
     QVERIFY(!QFileInfo::exists(folder + QStringLiteral("-%1").arg(::geteuid())));
     QCOMPARE(readAll(watched), before);
     QCOMPARE(QDir(precious).entryList(QDir::Files), QStringList{ QStringLiteral("keep.txt") });

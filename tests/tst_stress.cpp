@@ -3,7 +3,6 @@
 
 #include "selection_support.h"
 
-#include <algorithm>
 #include <cstdio>
 
 class tst_Stress : public QObject
@@ -31,11 +30,8 @@ void tst_Stress::stormsOfFiftyCopies()
 
         const QList<Launch> launches = r.launches();
         QCOMPARE(launches.size(), 1);
-        QStringList delivered = launches[0].arguments.value(0).split(QLatin1Char(';'));
-        QCOMPARE(delivered.takeFirst(), QStringLiteral("-ftype_merge"));
-        std::sort(delivered.begin(), delivered.end());
-        std::sort(paths.begin(), paths.end());
-        QCOMPARE(delivered, paths);
+        const QStringList delivered = deliveredPaths(launches, QStringLiteral("-ftype_merge"));
+        QCOMPARE(delivered, sorted(paths));
         pathsDelivered += delivered.size();
     }
     std::printf("%d rounds of %d copies: %d paths delivered, 0 lost\n", rounds, copiesPerRound, pathsDelivered);
