@@ -6,4 +6,4 @@ here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/setup.sh"
 ctest --test-dir "$build" --output-on-failure -j2 "$@"
 source "$here/setup-windows.sh"
-ctest --test-dir "$win_build" --output-on-failure -L wine
+ctest --test-dir "$win_build" --output-on-failure -V -L wine
