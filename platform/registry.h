@@ -36,4 +36,11 @@ private:
     std::unique_ptr<RegistryKeyPrivate> d;
 };
 
+// Whether the install can read and write back every root it changes. The
+// registry itself always can; a stand-in that keeps a root in a file cannot
+// when that file is not one it can read, and then *problem names the file
+// and says why. Checked before anything is changed, so that an install
+// never stops half done.
+bool registryReady(QString *problem);
+
 #endif // REGISTRY_H

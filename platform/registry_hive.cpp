@@ -71,15 +71,29 @@ QString RegistryHive::rootOf(const QString &keyPath)
     return keyNames(keyPath).value(0).toUpper();
 }
 
+// A registry editor writes its exports in UTF-16LE with a byte-order mark;
+// files written by hand or by other tools are UTF-8, with a mark or without.
+static RegistryHive::Encoding encodingOf(const QByteArray &bytes)
+{
+    if (bytes.startsWith("\xff\xfe"))
+        return RegistryHive::Utf16LE;
+    if (bytes.startsWith("\xef\xbb\xbf"))
+        return RegistryHive::Utf8WithMark;
+    return RegistryHive::Utf8;
+}
+
 bool RegistryHive::parse(const QByteArray &bytes)
 {
     keys.clear();
-    QTextCodec::ConverterState state;
-    QString text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    if (state.invalidChars > 0 || text.contains(QChar(0)))
+    encoding = encodingOf(bytes);
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    const char *codec = encoding == Utf16LE ? "UTF-16LE" : "UTF-8";
+    const int mark = encoding == Utf16LE ? 2 : encoding == Utf8WithMark ? 3 : 0;
+    if (encoding == Utf16LE && bytes.size() % 2 != 0)
         return false;
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
+    const QString text = QTextCodec::codecForName(codec)->toUnicode(bytes.constData() + mark, bytes.size() - mark, &state);
+    if (state.invalidChars > 0 || state.remainingChars > 0 || text.contains(QChar(0)) || text.startsWith(QChar(0xFEFF)))
+        return false;
     if (text.isEmpty())
         return true;
     newline = text.contains(QLatin1String("\r\n")) ? "\r\n" : "\n";
@@ -146,6 +160,16 @@ QByteArray RegistryHive::serialize() const
             out += QLatin1Char('=') + value.data.join(nl) + nl;
         }
         out += nl;
+    }
+    switch (encoding) {
+    case Utf16LE: {
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        return "\xff\xfe" + QTextCodec::codecForName("UTF-16LE")->fromUnicode(out.constData(), out.size(), &state);
+    }
+    case Utf8WithMark:
+        return "\xef\xbb\xbf" + out.toUtf8();
+    case Utf8:
+        break;
     }
     return out.toUtf8();
 }

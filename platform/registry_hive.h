@@ -18,8 +18,15 @@
 class RegistryHive
 {
 public:
-    // False for text that is not such an export (or not UTF-8); the hive is
-    // then left empty and must not be written back over the file.
+    enum Encoding {
+        Utf8,          // a new file's, and any file without a byte-order mark
+        Utf8WithMark,
+        Utf16LE,       // with its byte-order mark: the registry editor's own
+    };
+
+    // False for text that is not such an export in one of the encodings;
+    // the hive must then not be written back over the file. The file is
+    // written back in the encoding it had.
     bool parse(const QByteArray &text);
     QByteArray serialize() const;
 
@@ -52,6 +59,7 @@ private:
 
     QList<Key> keys;
     QByteArray newline = "\n";
+    Encoding encoding = Utf8;
 };
 
 #endif // REGISTRY_HIVE_H

@@ -9,6 +9,7 @@
 #include <QtCore/qvector.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -61,15 +62,44 @@ private:
     int fd = -1;
 };
 
-bool readHive(const QString &path, RegistryHive *hive, QByteArray *bytes)
+// Reads the hive file, if there is one, into *hive. A link, a FIFO or
+// anything else that is not a plain file is neither read nor written
+// through; *problem then says why.
+bool readHive(const QString &path, RegistryHive *hive, QByteArray *bytes, QString *problem = nullptr)
 {
-    QFile file(path);
-    if (!file.exists())
-        return true;
-    if (!file.open(QIODevice::ReadOnly))
+    const auto refuse = [&](const QString &why) {
+        if (problem)
+            *problem = why;
         return false;
+    };
+    const QByteArray native = QFile::encodeName(path);
+    struct stat named;
+    if (::lstat(native.constData(), &named) != 0)
+        return errno == ENOENT || refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    if (S_ISLNK(named.st_mode))
+        return refuse(QStringLiteral("it is a symbolic link"));
+    if (!S_ISREG(named.st_mode))
+        return refuse(QStringLiteral("it is not a regular file"));
+    // Not blocking: whatever took the file's place meanwhile must not hang us.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -1)
+        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        return refuse(QStringLiteral("it is not a regular file"));
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return refuse(file.errorString());
+    }
     *bytes = file.readAll();
-    return hive->parse(*bytes);
+    if (file.error() != QFileDevice::NoError)
+        return refuse(file.errorString());
+    if (!hive->parse(*bytes))
+        return refuse(QStringLiteral("it is not a registry export (UTF-8, or UTF-16LE with a byte-order mark)"));
+    return true;
 }
 
 bool replaceFile(const QString &path, const QByteArray &bytes)
@@ -168,4 +198,19 @@ void RegistryKey::close()
             replaceFile(file, after);
     }
     d->changes.clear();
+}
+
+bool registryReady(QString *problem)
+{
+    for (const char *root : { "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER" }) {
+        const QString file = hiveFile(QLatin1String(root));
+        RegistryHive hive;
+        QByteArray bytes;
+        QString why;
+        if (!readHive(file, &hive, &bytes, &why)) {
+            *problem = QStringLiteral("cannot read %1: %2").arg(file, why);
+            return false;
+        }
+    }
+    return true;
 }

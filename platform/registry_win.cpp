@@ -33,3 +33,8 @@ void RegistryKey::close()
 {
     d->settings.sync();
 }
+
+bool registryReady(QString *)
+{
+    return true;
+}

@@ -3,7 +3,10 @@
 
 #include "test_support.h"
 
+#include <QtCore/qregularexpression.h>
+
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 
@@ -21,7 +24,7 @@ QByteArray verbKey(const QString &helper, const char *name, const char *flag, co
 {
     const QByteArray key = shell + '\\' + name;
     return "[" + key + "]\n@=\"\"\n\"Icon\"=" + quotedValue(helper + ",0") + "\n\"MUIVerb\"="
-            + quotedValue(QString::fromUtf8(caption)) + "\n\n[" + key + "\\Command]\n@="
+            + quotedValue(QString::fromUtf8(caption)) + "\n\"MultiSelectModel\"=\"Player\"\n\n[" + key + "\\Command]\n@="
             + quotedValue(helper + " " + flag + " \"%1\"") + "\n\n";
 }
 
@@ -67,7 +70,9 @@ private Q_SLOTS:
     void oldAndCurrentEntriesGoOthersStay();
     void uninstallOnAnEmptySystemStillTakesTheAssociationBack();
     void missingEditorFilesChangeNothing();
+    void unreadableHiveIsLeftAlone_data();
     void unreadableHiveIsLeftAlone();
+    void registryEditorExportsStayUtf16();
     void installsAtOnceLeaveWholeFiles();
 
 private:
@@ -190,16 +195,91 @@ void tst_Install::missingEditorFilesChangeNothing()
     QCOMPARE(currentUser() + classesRoot(), without);
 }
 
+void tst_Install::unreadableHiveIsLeftAlone_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("garbage") << "garbage" << "it is not a registry export";
+    QTest::newRow("FIFO") << "fifo" << "it is not a regular file";
+    QTest::newRow("folder") << "folder" << "it is not a regular file";
+    QTest::newRow("link to a readable export") << "link" << "it is a symbolic link";
+}
+
 void tst_Install::unreadableHiveIsLeftAlone()
 {
-    QDir().mkpath(QFileInfo(hive("HKEY_CURRENT_USER")).path());
+    QFETCH(QString, kind);
+    QFETCH(QString, why);
+    const QString currentUserHive = hive("HKEY_CURRENT_USER");
+    QDir().mkpath(QFileInfo(currentUserHive).path());
     const QByteArray garbage("\xff\xfe not an export \x00\x01", 20);
-    QVERIFY(writeAll(hive("HKEY_CURRENT_USER"), garbage));
+    const QString elsewhere = box->path("elsewhere.reg");
+    QVERIFY(writeAll(elsewhere, header));
+    if (kind == "garbage")
+        QVERIFY(writeAll(currentUserHive, garbage));
+    else if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(currentUserHive).constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir().mkpath(currentUserHive));
+    else
+        QVERIFY(QFile::link(elsewhere, currentUserHive));
+    const QFileInfo before(currentUserHive);
+
+    for (const char *command : { "install", "uninstall" }) {
+        QProcess process;
+        process.setProcessEnvironment(box->environment());
+        process.start(helper, { command });
+        const bool ended = process.waitForFinished(20000); // a FIFO must not hang it
+        if (!ended)
+            process.kill();
+        QVERIFY(ended);
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()),
+                 "Registry not changed: cannot read " + currentUserHive + ": " + why
+                         + (kind == "garbage" ? " (UTF-8, or UTF-16LE with a byte-order mark)\n" : "\n"));
+        // Neither root changed: the other one is not written alone.
+        QVERIFY(!QFileInfo::exists(hive("HKEY_CLASSES_ROOT")));
+        QCOMPARE(QFileInfo(currentUserHive).isSymLink(), before.isSymLink());
+        QCOMPARE(QFileInfo(currentUserHive).isDir(), before.isDir());
+        if (kind == "garbage")
+            QCOMPARE(currentUser(), garbage);
+        QCOMPARE(readAll(elsewhere), header);
+    }
+}
+
+void tst_Install::registryEditorExportsStayUtf16()
+{
+    // As the registry editor exports: UTF-16LE with its mark, CR LF lines.
+    const QByteArray other = "[" + shell + "\\OtherApp]\n@=\"Other \xe2\x80\x93 \xe6\x9d\xb1\"\n\n"
+                             "[HKEY_CURRENT_USER\\Software\\Zentharo]\n\"Installed\"=dword:00000001\n\n";
+    const auto utf16 = [](const QByteArray &utf8) {
+        const QString text = QString::fromUtf8(utf8).replace("\n", "\r\n");
+        return QByteArray("\xff\xfe") + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    };
+    const auto text = [](const QByteArray &bytes) {
+        return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2), (bytes.size() - 2) / 2);
+    };
+    QDir().mkpath(QFileInfo(hive("HKEY_CURRENT_USER")).path());
+    QVERIFY(writeAll(hive("HKEY_CURRENT_USER"), utf16(header + other)));
+
     QCOMPARE(run({ "install" }), 0);
-    QCOMPARE(currentUser(), garbage);
-    QCOMPARE(classesRoot(), expectedClassesRoot(folder)); // the other root is written as ever
+    const QByteArray installed = currentUser();
+    QVERIFY(installed.startsWith("\xff\xfe"));
+    const QString afterInstall = text(installed);
+    QVERIFY(!afterInstall.contains(QRegularExpression("[^\r]\n")));
+    QVERIFY(afterInstall.contains(QString::fromUtf8(other).replace("\n", "\r\n")));
+    const QByteArray edit = verbKey(helper, "Vellix01Edit", "-ftype_edit", "Use Vellix Edit");
+    QVERIFY(afterInstall.contains(QString::fromUtf8(edit).replace("\n", "\r\n")));
+    QVERIFY(afterInstall.contains("\"MultiSelectModel\"=\"Player\"\r\n"));
+
+    QCOMPARE(run({ "install" }), 0);
+    QCOMPARE(currentUser(), installed);
+
     QCOMPARE(run({ "uninstall" }), 0);
-    QCOMPARE(currentUser(), garbage);
+    const QByteArray removed = currentUser();
+    QVERIFY(removed.startsWith("\xff\xfe"));
+    QVERIFY(text(removed).contains(QString::fromUtf8(other).replace("\n", "\r\n")));
+    QVERIFY(!text(removed).contains("Vellix0"));
+    QVERIFY(!text(removed).contains("\"Vellix.exe\""));
 }
 
 void tst_Install::installsAtOnceLeaveWholeFiles()
