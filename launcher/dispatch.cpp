@@ -1,12 +1,15 @@
 #include "dispatch.h"
 
 #include "private_folder.h"
+#include "registry.h"
 #include "registry_entries.h"
 #include "selection_handoff.h"
 #include "single_application.h"
 #include "verbs.h"
 
 #include <QtCore/qfileinfo.h>
+
+#include <cstdio>
 
 QString handoffFolderPath()
 {
@@ -35,13 +38,18 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
 
     if (arguments.size() == 1) {
         const QString &command = arguments.first();
-        if (command.compare(QLatin1String("install"), Qt::CaseInsensitive) == 0) {
+        const bool install = command.compare(QLatin1String("install"), Qt::CaseInsensitive) == 0;
+        if (install || command.compare(QLatin1String("uninstall"), Qt::CaseInsensitive) == 0) {
+            // A root that cannot be read must not leave the other one
+            // changed alone, and the installer must hear of it.
+            QString problem;
+            if (!registryReady(&problem)) {
+                std::fprintf(stderr, "Registry not changed: %s\n", problem.toLocal8Bit().constData());
+                return RegistryUnusableExitCode;
+            }
             uninstallRegistryEntries();
-            installRegistryEntries();
-            return 0;
-        }
-        if (command.compare(QLatin1String("uninstall"), Qt::CaseInsensitive) == 0) {
-            uninstallRegistryEntries();
+            if (install)
+                installRegistryEntries();
             return 0;
         }
     }
@@ -49,7 +57,7 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
     // A flag without a path names no file: there is nothing to hand on.
     if (isVerbFlag(arguments.first()) && arguments.size() >= 2) {
         if (app.secondaryRole())
-            handOffSelection(handoffFolder, arguments.at(1));
+            handOffSelection(app, handoffFolder, arguments.at(0), arguments.at(1));
         collectSelection(app, handoffFolder, arguments.at(0), arguments.at(1));
     }
     return 0;

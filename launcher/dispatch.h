@@ -9,6 +9,10 @@ class SingleApplication;
 // selection hand their paths to the primary.
 QString handoffFolderPath();
 
+// The exit code of an install or uninstall that changed nothing because the
+// registry could not be read.
+constexpr int RegistryUnusableExitCode = 2;
+
 // One run of the helper once its application object exists: makes sure the
 // hand-off folder is there and does what the arguments ask. Returns the exit
 // code; a secondary's hand-off ends the process itself.

@@ -11,7 +11,9 @@ int countListedCopies(const QByteArray &taskList, const QString &applicationName
     // Decoded up to the first NUL byte; bad UTF-8 becomes U+FFFD.
     const QString text = QString::fromUtf8(taskList.constData());
     const QStringList lines = text.split(QStringLiteral("\r\n"), Qt::KeepEmptyParts);
-    const QRegExp pattern(applicationName, Qt::CaseSensitive, QRegExp::RegExp);
+    // The name is matched as it stands: a copy named "Helper(2)" must find
+    // its own line.
+    const QRegExp pattern(QRegExp::escape(applicationName), Qt::CaseSensitive, QRegExp::RegExp);
     return lines.filter(pattern).size();
 }
 

@@ -3,8 +3,8 @@
 
 #include <QtCore/qstring.h>
 
-// Lines of a task list (CR LF between lines) in which the application's
-// name, taken as a case-sensitive regular expression, matches anywhere.
+// Lines of a task list (CR LF between lines) that contain the application's
+// name anywhere, letter case included.
 int countListedCopies(const QByteArray &taskList, const QString &applicationName);
 
 // True when the task list shows exactly one copy of this program: this one.

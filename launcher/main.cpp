@@ -1,7 +1,14 @@
 #include "dispatch.h"
+#include "selection_handoff.h"
 #include "single_application.h"
+#include "verbs.h"
 
 #include <QtCore/qstringlist.h>
+
+#ifndef Q_OS_WIN
+#  include <unistd.h>
+#  include <vector>
+#endif
 
 // The helper has no window and no console; whatever its arguments, it first
 // takes part in choosing the primary among the copies started together.
@@ -19,6 +26,16 @@ QStringList argumentsAfterProgramName(int argc, Char **argv, Decode decode)
     return arguments;
 }
 
+// A copy that finds no shared block to be had still gets its own file of
+// a selection to the editor, alone.
+void launchAloneOnFailure(const QStringList &arguments)
+{
+    SingleApplication::setStartupFailureHandler([arguments] {
+        if (arguments.size() >= 2 && isVerbFlag(arguments.first()))
+            launchEditor(arguments.at(0), { arguments.at(1) });
+    });
+}
+
 } // namespace
 
 #ifdef Q_OS_WIN
@@ -27,6 +44,7 @@ extern "C" int wmain(int argc, wchar_t **argv)
     const QStringList arguments = argumentsAfterProgramName(argc, argv, [](const wchar_t *text) {
         return QString::fromWCharArray(text);
     });
+    launchAloneOnFailure(arguments);
     // Qt reads the command line itself on Windows; the vector stays null.
     SingleApplication app(argc, nullptr, true, SingleApplication::PerUserScope,
                           AnnounceTimeoutMs, QString());
@@ -38,7 +56,16 @@ int main(int argc, char **argv)
     const QStringList arguments = argumentsAfterProgramName(argc, argv, [](const char *text) {
         return QString::fromLocal8Bit(text);
     });
-    // Qt takes the application name from argv[0] here.
+    launchAloneOnFailure(arguments);
+    // Qt takes the application name from argv[0] here; as on Windows, it
+    // is to be the name of the executable file itself, whatever link or
+    // name the copy was started by.
+    std::vector<char> self(4096);
+    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
+    if (length > 0) {
+        self[size_t(length)] = '\0';
+        argv[0] = self.data();
+    }
     SingleApplication app(argc, argv, true, SingleApplication::PerUserScope,
                           AnnounceTimeoutMs, QString());
     return runHelper(app, arguments);

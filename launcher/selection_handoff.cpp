@@ -16,6 +16,15 @@
 
 #include <cstdlib>
 
+// A copy's path travels in a file named after its process id. The file is
+// written whole under a hidden draft name first, then put in place under
+// the shared block's lock, and only while the primary that the copy
+// registered with still holds its role; the primary gives up its role and
+// claims the files it gathers (by renaming them to hidden names of its own)
+// under the same lock. So each file goes to exactly one editor start, and a
+// copy that comes too late, or cannot write its file at all, starts the
+// editor with its own path: a second start rather than a lost path.
+
 namespace {
 
 // The file manager starts the copies one after another, and a start can be
@@ -30,35 +39,70 @@ constexpr int PollIntervalMs = 5;
 constexpr qint64 ProbeIntervalMs = 25;
 
 // A task list that never shows the primary alone (a tool that cannot run,
-// a stranger whose name contains ours) must not keep the files from the
-// editor for ever.
+// a stranger whose name contains ours, a copy stopped for good) must not
+// keep the files from the editor for ever.
 constexpr qint64 MaxWaitMs = 60000;
 
-// After giving up its role the primary lets copies that had registered
-// finish writing their file; they need milliseconds.
-constexpr qint64 SettleWaitMs = 1000;
+// The lock is held for microseconds; a release that cannot have it this
+// soon is tried again in the next round, and at the end of the wait the
+// role is given up without it after this long.
+constexpr int ReleaseLockTimeoutMs = 500;
+constexpr int ForcedReleaseLockTimeoutMs = 5000;
+
+const QLatin1String draftSuffix(".draft");
+const QLatin1String claimPrefix(".claimed-");
 
 QString handoffFilePath(const QString &folder, qint64 pid)
 {
     return folder + QStringLiteral("/%1.txt").arg(pid);
 }
 
-// Each hand-off file holds exactly its writer's path: a file of the same
-// name left by an interrupted run is replaced, not appended to. The primary
-// of an earlier selection removes the folder once it is empty, so it may
-// have to be made again. Nothing is written into a folder that is not ours.
-bool writeHandoffFile(const QString &folder, const QString &filePath)
+QString draftFilePath(const QString &folder, qint64 pid)
 {
-    const QString handoffFile = handoffFilePath(folder, QCoreApplication::applicationPid());
+    return folder + QStringLiteral("/.%1").arg(pid) + draftSuffix;
+}
+
+QString claimedFilePath(const QString &folder, const QString &fileName)
+{
+    return folder + QLatin1Char('/') + claimPrefix + QString::number(QCoreApplication::applicationPid())
+            + QLatin1Char('-') + fileName;
+}
+
+// The process that owns a draft or a claim, from its name; 0 for any other.
+qint64 ownerOfWorkFile(const QString &fileName)
+{
+    QString pid;
+    if (fileName.startsWith(claimPrefix))
+        pid = fileName.mid(claimPrefix.size()).section(QLatin1Char('-'), 0, 0);
+    else if (fileName.startsWith(QLatin1Char('.')) && fileName.endsWith(draftSuffix))
+        pid = fileName.mid(1, fileName.size() - 1 - draftSuffix.size());
+    return pid.toLongLong();
+}
+
+// Writes the path whole under the draft name and returns that name; empty
+// when it could not be written whole (no folder of ours, a full disk), and
+// then no draft is left behind. The primary of an earlier selection removes
+// the folder once it is empty, so it may have to be made again.
+QString writeDraft(const QString &folder, const QString &filePath)
+{
+    const QString draft = draftFilePath(folder, QCoreApplication::applicationPid());
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (!makePrivateFolder(folder))
-            return false;
-        QFile::remove(handoffFile);
-        appendTextToFile(handoffFile, filePath);
-        if (QFile::exists(handoffFile))
-            return true;
+            return QString();
+        QFile::remove(draft);
+        if (appendTextToFile(draft, filePath))
+            return draft;
+        QFile::remove(draft);
     }
-    return false;
+    return QString();
+}
+
+// Puts a draft in place as the hand-off file; a file of the same name left
+// by an interrupted run is replaced, not appended to.
+bool putInPlace(const QString &draft, const QString &handoffFile)
+{
+    QFile::remove(handoffFile);
+    return QFile::rename(draft, handoffFile);
 }
 
 void serveEventsFor(int milliseconds)
@@ -68,25 +112,41 @@ void serveEventsFor(int milliseconds)
     loop.exec();
 }
 
-bool isOtherRunningCopy(const QString &handoffFile)
+// Under the lock: the files of the folder become this primary's by taking
+// hidden names of its own, so that no later primary gathers them again.
+// Returns the claimed names in the order of the listing.
+QStringList claimHandoffFiles(const QString &folder)
 {
-    bool numeric = false;
-    const qint64 pid = QFileInfo(handoffFile).completeBaseName().toLongLong(&numeric);
-    return numeric && pid != QCoreApplication::applicationPid() && isRunningCopy(pid);
+    QStringList claimed;
+    if (!isPrivateFolder(folder))
+        return claimed;
+    for (const QString &path : listFilePaths(folder)) {
+        const QString claim = claimedFilePath(folder, QFileInfo(path).fileName());
+        if (QFile::rename(path, claim))
+            claimed.append(claim);
+    }
+    return claimed;
 }
 
-// Removes what the folder holds but the plain files that were not gathered
-// (those of a copy that came after us, for its own launch), and the folder
-// itself once it is empty. Links are removed, never followed.
-void removeGathered(const QString &folder, const QStringList &gathered)
+// Removes what this primary claimed, and what else lies in the folder but
+// the hand-off files, drafts and claims of copies still running; then the
+// folder itself once it is empty. Links are removed, never followed.
+void removeGathered(const QString &folder, const QStringList &claimed)
 {
+    for (const QString &path : claimed)
+        QFile::remove(path);
     QDirIterator entries(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     while (entries.hasNext()) {
         const QString path = entries.next();
         const QFileInfo entry = entries.fileInfo();
-        if (entry.isDir() && !entry.isSymLink())
+        if (entry.isDir() && !entry.isSymLink()) {
             QDir(path).removeRecursively();
-        else if (!entry.isFile() || entry.isSymLink() || entry.isHidden() || gathered.contains(path))
+            continue;
+        }
+        const qint64 owner = ownerOfWorkFile(entry.fileName());
+        const bool inUse = entry.isFile() && !entry.isSymLink()
+                && (!entry.isHidden() || (owner > 0 && isRunningCopy(owner)));
+        if (!inUse)
             QFile::remove(path);
     }
     QDir().rmdir(folder);
@@ -94,16 +154,36 @@ void removeGathered(const QString &folder, const QStringList &gathered)
 
 } // namespace
 
-void handOffSelection(const QString &handoffFolder, const QString &filePath)
+void launchEditor(const QString &verbFlag, const QStringList &paths)
 {
-    writeHandoffFile(handoffFolder, filePath);
+    const QString editor = QCoreApplication::applicationDirPath() + QStringLiteral("/Vellix.exe");
+    QProcess::startDetached(editor, QStringList{ (QStringList{ verbFlag } + paths).join(QLatin1Char(';')) });
+}
+
+void handOffSelection(SingleApplication &app, const QString &handoffFolder, const QString &verbFlag,
+                      const QString &filePath)
+{
+    const QString draft = writeDraft(handoffFolder, filePath);
+    const QString handoffFile = handoffFilePath(handoffFolder, QCoreApplication::applicationPid());
+    const bool handedOn = !draft.isEmpty() && app.commitToPrimary([&] {
+        return putInPlace(draft, handoffFile);
+    });
+    if (!handedOn) {
+        if (!draft.isEmpty())
+            QFile::remove(draft);
+        launchEditor(verbFlag, { filePath });
+    }
     std::exit(0);
 }
 
 void collectSelection(SingleApplication &app, const QString &handoffFolder,
                       const QString &verbFlag, const QString &filePath)
 {
-    const bool ownFileWritten = writeHandoffFile(handoffFolder, filePath);
+    const QString draft = writeDraft(handoffFolder, filePath);
+    const bool ownFileWritten = !draft.isEmpty()
+            && putInPlace(draft, handoffFilePath(handoffFolder, QCoreApplication::applicationPid()));
+    if (!draft.isEmpty() && !ownFileWritten)
+        QFile::remove(draft);
 
     // Registrations are watched from the start, the first pause included,
     // so that the quiet window counts from when a copy registered.
@@ -121,48 +201,37 @@ void collectSelection(SingleApplication &app, const QString &handoffFolder,
     });
     watch.start(PollIntervalMs);
 
+    // The role is given up only while no copy has registered since the
+    // last look; from then on a new copy becomes a primary of its own, and
+    // one that registered with us but comes too late starts the editor
+    // itself.
+    QStringList claimed;
+    const auto claim = [&] { claimed = claimHandoffFiles(handoffFolder); };
+    bool released = false;
     serveEventsFor(200);
     qint64 lastProbe = -ProbeIntervalMs;
-    while (clock.elapsed() < MaxWaitMs) {
+    while (!released && clock.elapsed() < MaxWaitMs) {
         if (clock.elapsed() - lastRegistration >= QuietWindowMs && clock.elapsed() - lastProbe >= ProbeIntervalMs) {
             lastProbe = clock.elapsed();
-            if (isSoleRunningCopy())
-                break;
+            released = isSoleRunningCopy()
+                    && app.releasePrimaryRole(registered, false, ReleaseLockTimeoutMs, claim);
         }
-        serveEventsFor(PollIntervalMs);
-    }
-    watch.stop();
-
-    // From here on a new copy becomes a primary of its own and launches its
-    // own files; those that registered with us before are waited for.
-    if (app.releasePrimaryRole() != registered) {
-        QElapsedTimer settle;
-        settle.start();
-        while (!isSoleRunningCopy() && settle.elapsed() < SettleWaitMs)
+        if (!released)
             serveEventsFor(PollIntervalMs);
     }
+    watch.stop();
+    if (!released)
+        app.releasePrimaryRole(registered, true, ForcedReleaseLockTimeoutMs, claim);
 
     QStringList paths;
-    QStringList gathered;
-    const bool folderIsOurs = isPrivateFolder(handoffFolder);
-    if (folderIsOurs) {
-        const QStringList handoffFiles = listFilePaths(handoffFolder);
-        for (const QString &handoffFile : handoffFiles) {
-            if (isOtherRunningCopy(handoffFile))
-                continue;
-            gathered.append(handoffFile);
-            paths.append(readTextFile(handoffFile));
-        }
-    }
+    for (const QString &file : qAsConst(claimed))
+        paths.append(readTextFile(file));
     // Without a hand-off file of its own (no folder of ours, a full disk),
     // this copy's path still goes to the editor.
     if (!ownFileWritten)
         paths.append(filePath);
-    paths.prepend(verbFlag);
+    launchEditor(verbFlag, paths);
 
-    const QString editor = QCoreApplication::applicationDirPath() + QStringLiteral("/Vellix.exe");
-    QProcess::startDetached(editor, QStringList{ paths.join(QLatin1Char(';')) });
-
-    if (folderIsOurs)
-        removeGathered(handoffFolder, gathered);
+    if (isPrivateFolder(handoffFolder))
+        removeGathered(handoffFolder, claimed);
 }

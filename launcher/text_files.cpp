@@ -4,16 +4,18 @@
 #include <QtCore/qfile.h>
 #include <QtCore/qtextstream.h>
 
-void appendTextToFile(const QString &filePath, const QString &text)
+bool appendTextToFile(const QString &filePath, const QString &text)
 {
     QFile file(filePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
+        return false;
     QTextStream out(&file);
     out.setCodec("utf-8");
     out << text;
     out.flush();
+    const bool written = out.status() == QTextStream::Ok && file.flush();
     file.close();
+    return written && file.error() == QFileDevice::NoError;
 }
 
 QString readTextFile(const QString &filePath)

@@ -4,8 +4,10 @@
 #include <QtCore/qstringlist.h>
 
 // UTF-8 text files, without byte-order mark, each opened, used and closed in
-// one call. Failures are silent: nothing written, or an empty text.
-void appendTextToFile(const QString &filePath, const QString &text);
+// one call. The append says whether every byte of the text was written (a
+// full disk may take a part of it); a file that cannot be read reads as the
+// empty text.
+bool appendTextToFile(const QString &filePath, const QString &text);
 QString readTextFile(const QString &filePath);
 
 // Absolute paths of the plain files in a folder (no hidden ones, no

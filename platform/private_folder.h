@@ -3,14 +3,21 @@
 
 #include <QtCore/qstring.h>
 
-// A folder that only the current user can reach: the hand-off folder and the
-// folder of the shared blocks live in the temporary location, which on some
-// systems every user can write to.
+// A folder that only the current user can reach: the hand-off folder, the
+// folder of the shared blocks and the primary's channel live in the user's
+// temporary location, where no other user may create a name.
 
-// The user's temporary folder. Where the environment names one that does
-// not exist, the framework gives an empty path, which would put our folders
-// at the root of the file system; the system's default serves instead.
+// The user's own temporary folder. On Windows it is the user's profile's.
+// Elsewhere the first of these that is a folder of the user's, that nobody
+// else can write into and that the user can write to: $XDG_RUNTIME_DIR,
+// then the temporary location ($TMPDIR, /tmp), then a folder of the user's
+// cache ($XDG_CACHE_HOME, ~/.cache), which is made when missing. Every copy
+// of the program started with the same environment gets the same answer.
 QString temporaryFolder();
+
+// The name under which the primary's channel listens and is reached: in
+// the user's own temporary folder, where the framework lets us choose.
+QString privateChannelName(const QString &key);
 
 // Creates the folder (and missing parents) when it is missing, private to the
 // user, and returns whether the path is now such a folder of ours.

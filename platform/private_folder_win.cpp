@@ -12,6 +12,11 @@ QString temporaryFolder()
     return folder.isEmpty() ? QDir::tempPath() : folder;
 }
 
+QString privateChannelName(const QString &key)
+{
+    return key;
+}
+
 bool makePrivateFolder(const QString &path)
 {
     QDir().mkpath(path);

@@ -10,8 +10,8 @@
 // users, as on Linux, the list holds the current user's own.
 QByteArray runningProcessList();
 
-// True when the process of that id is alive and runs an executable file of
-// the same name as this program's.
+// True when the process of that id is alive, belongs to the current user and
+// runs this program's own executable file.
 bool isRunningCopy(qint64 pid);
 
 #endif // PROCESS_LIST_H

@@ -59,10 +59,17 @@ QByteArray runningProcessList()
     return list;
 }
 
+// A process id may have been given to another program since, or to a copy
+// of ours that another user runs or that lives in another folder: only the
+// same user's process running this very program file counts.
 bool isRunningCopy(qint64 pid)
 {
     if (pid <= 0)
         return false;
-    const QByteArray ours = QFile::encodeName(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-    return executableNameOf(procEntryOf(pid)) == ours;
+    struct stat entry, theirs, ours;
+    const QByteArray proc = QFile::encodeName(procEntryOf(pid));
+    return ::stat(proc.constData(), &entry) == 0 && entry.st_uid == ::geteuid()
+            && ::stat((proc + "/exe").constData(), &theirs) == 0
+            && ::stat("/proc/self/exe", &ours) == 0
+            && theirs.st_dev == ours.st_dev && theirs.st_ino == ours.st_ino;
 }

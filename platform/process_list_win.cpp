@@ -1,15 +1,23 @@
 #include "process_list.h"
 
 #include <QtCore/qcoreapplication.h>
-#include <QtCore/qfileinfo.h>
+#include <QtCore/qdir.h>
 #include <QtCore/qprocess.h>
 
 #include <qt_windows.h>
 
+// The user's own processes: on a terminal server every user's copies are
+// listed otherwise, and two users' primaries would hold each other up. The
+// filter on the session is the one the task list answers quickly for a
+// standard user; the output keeps its format.
 QByteArray runningProcessList()
 {
+    DWORD session = 0;
+    QStringList arguments;
+    if (::ProcessIdToSessionId(::GetCurrentProcessId(), &session))
+        arguments << QStringLiteral("/FI") << QStringLiteral("SESSION eq %1").arg(session);
     QProcess tasklist;
-    tasklist.start(QStringLiteral("tasklist.exe"), QStringList(), QIODevice::ReadWrite);
+    tasklist.start(QStringLiteral("tasklist.exe"), arguments, QIODevice::ReadWrite);
     if (!tasklist.waitForFinished(30000))
         return QByteArray();
     return tasklist.readAllStandardOutput();
@@ -30,7 +38,8 @@ bool isRunningCopy(qint64 pid)
     ::CloseHandle(process);
     if (!alive || !named)
         return false;
-    const QString theirs = QFileInfo(QString::fromWCharArray(image, int(size))).fileName();
-    const QString ours = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    return theirs.compare(ours, Qt::CaseInsensitive) == 0;
+    // The same program file: a copy in another folder, or a process that
+    // has the id now, is not ours.
+    const QString theirs = QDir::fromNativeSeparators(QString::fromWCharArray(image, int(size)));
+    return theirs.compare(QCoreApplication::applicationFilePath(), Qt::CaseInsensitive) == 0;
 }

@@ -10,19 +10,27 @@ class SharedBlockPrivate;
 
 // A small block of memory shared by every process that names it by the same
 // key, with one system-wide lock beside it. The operations and error codes
-// are those of QSharedMemory; where QSharedMemory is not safe for many
-// processes starting at once, the platform file provides its own objects.
+// are those of QSharedMemory, with two differences that many processes
+// starting at once need: the system gives the lock back when its holder
+// dies, and a wait for the lock has a bound, so that a holder that is
+// stopped for good (a debugger, a frozen process) holds nobody for ever.
 class SharedBlock
 {
 public:
+    // No wait for the lock lasts longer than this by default.
+    static constexpr int DefaultLockTimeoutMs = 60000;
+
     explicit SharedBlock(const QString &key);
     ~SharedBlock(); // detaches
 
     bool create(int size);      // read-write; fails with AlreadyExists if present
-    bool attach();              // read-write
+    // Read-write; a block smaller than minimumSize is not taken for one and
+    // fails with InvalidSize.
+    bool attach(int minimumSize = 1);
     bool isAttached() const;
 
-    bool lock();
+    // Fails with LockError once timeoutMs have passed without the lock.
+    bool lock(int timeoutMs = DefaultLockTimeoutMs);
     bool unlock();
 
     void *data();

@@ -3,14 +3,17 @@
 #include "private_folder.h"
 
 #include <QtCore/qdir.h>
+#include <QtCore/qelapsedtimer.h>
 #include <QtCore/qfile.h>
 
 #include <cerrno>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 // The block is a file named by the key in a folder private to the user,
@@ -19,7 +22,9 @@
 // it is the last and remove the file, as a segment goes with its last user.
 // The lock is an exclusive flock on a second file beside it; the kernel
 // drops both when a holder dies, so a killed process never leaves the lock
-// taken or the block marked as in use.
+// taken or the block marked as in use. A flock wait has no time-out of its
+// own: a repeating timer signal interrupts it, so that the wait can look at
+// its deadline.
 
 namespace {
 
@@ -38,6 +43,48 @@ int withoutEintr(Call call)
     return result;
 }
 
+void wakeUp(int)
+{
+}
+
+// flock(fd, operation) that gives up with ETIMEDOUT after timeoutMs.
+bool flockWithin(int fd, int operation, int timeoutMs)
+{
+    if (::flock(fd, operation | LOCK_NB) == 0)
+        return true;
+    if (errno != EWOULDBLOCK && errno != EINTR)
+        return false;
+    if (timeoutMs <= 0) {
+        errno = ETIMEDOUT;
+        return false;
+    }
+    struct sigaction wake = {};
+    struct sigaction previousAction;
+    wake.sa_handler = wakeUp;
+    sigemptyset(&wake.sa_mask);
+    wake.sa_flags = 0; // no SA_RESTART: the wait ends with EINTR at each tick
+    ::sigaction(SIGALRM, &wake, &previousAction);
+    const struct itimerval tick = { { 0, 20000 }, { 0, 20000 } };
+    struct itimerval previousTimer;
+    ::setitimer(ITIMER_REAL, &tick, &previousTimer);
+
+    QElapsedTimer clock;
+    clock.start();
+    int result;
+    do {
+        result = ::flock(fd, operation);
+    } while (result == -1 && errno == EINTR && clock.elapsed() < timeoutMs);
+    const int error = errno;
+
+    ::setitimer(ITIMER_REAL, &previousTimer, nullptr);
+    ::sigaction(SIGALRM, &previousAction, nullptr);
+    errno = error == EINTR ? ETIMEDOUT : error;
+    return result == 0;
+}
+
+// What detaching waits for the lock before it goes on without it.
+constexpr int DetachLockTimeoutMs = 5000;
+
 QSharedMemory::SharedMemoryError errorFromErrno(int code)
 {
     switch (code) {
@@ -50,6 +97,7 @@ QSharedMemory::SharedMemoryError errorFromErrno(int code)
     case EEXIST:
         return QSharedMemory::AlreadyExists;
     case ENOSPC:
+    case EDQUOT:
     case ENOMEM:
     case EMFILE:
     case ENFILE:
@@ -146,19 +194,18 @@ void SharedBlockPrivate::detach()
 {
     if (!memory)
         return;
-    const bool hadLock = locked;
-    if (!hadLock)
-        withoutEintr([&] { return ::flock(lockFd, LOCK_EX); });
+    const bool hadLock = locked || flockWithin(lockFd, LOCK_EX, DetachLockTimeoutMs);
     // Under the lock nobody attaches or creates; if no other process holds
-    // the block, this is its last user and the file goes with it.
-    if (::flock(dataFd, LOCK_EX | LOCK_NB) == 0 && sameFile(dataFd, blockPath))
+    // the block, this is its last user and the file goes with it. Without
+    // the lock the file stays: removing it then could race a creator.
+    if (hadLock && ::flock(dataFd, LOCK_EX | LOCK_NB) == 0 && sameFile(dataFd, blockPath))
         ::unlink(blockPath.constData());
     ::munmap(memory, size_t(memorySize));
     ::close(dataFd);
     memory = nullptr;
     memorySize = 0;
     dataFd = -1;
-    if (!hadLock)
+    if (hadLock && !locked)
         ::flock(lockFd, LOCK_UN);
 }
 
@@ -192,8 +239,12 @@ bool SharedBlock::create(int size)
         d->setErrnoError("create", errno);
         return false;
     }
-    const bool ready = ::ftruncate(fd, size) == 0
-            && withoutEintr([&] { return ::flock(fd, LOCK_SH); }) == 0;
+    // Allocated for real: on a full disk the create fails here, rather than
+    // the first write through the mapping ending the process with SIGBUS.
+    const int allocated = ::posix_fallocate(fd, 0, size);
+    if (allocated != 0)
+        errno = allocated;
+    const bool ready = allocated == 0 && withoutEintr([&] { return ::flock(fd, LOCK_SH); }) == 0;
     const int readyErrno = errno;
     const bool linked = ready && ::link(draft.constData(), d->blockPath.constData()) == 0;
     const int linkErrno = errno;
@@ -211,7 +262,7 @@ bool SharedBlock::create(int size)
     return d->map(fd, size, "create");
 }
 
-bool SharedBlock::attach()
+bool SharedBlock::attach(int minimumSize)
 {
     if (d->memory) {
         d->setError(QSharedMemory::AlreadyExists, "attach", QStringLiteral("already attached"));
@@ -226,7 +277,11 @@ bool SharedBlock::attach()
         d->setErrnoError("attach", errno);
         return false;
     }
-    withoutEintr([&] { return ::flock(fd, LOCK_SH); });
+    if (!flockWithin(fd, LOCK_SH, DefaultLockTimeoutMs)) {
+        d->setErrnoError("attach", errno);
+        ::close(fd);
+        return false;
+    }
     // The last user may have removed the file between our open and our
     // flock; then this handle names a block nobody else will ever see.
     struct stat st;
@@ -235,9 +290,12 @@ bool SharedBlock::attach()
         d->setError(QSharedMemory::NotFound, "attach", QStringLiteral("the block went away"));
         return false;
     }
-    if (st.st_size <= 0 || st.st_size > (1 << 20)) {
+    // A file shorter than the block would be read past its end, and writes
+    // there would never reach the other processes.
+    if (st.st_size < qMax(minimumSize, 1) || st.st_size > (1 << 20)) {
         ::close(fd);
-        d->setError(QSharedMemory::InvalidSize, "attach", QStringLiteral("invalid size"));
+        d->setError(QSharedMemory::InvalidSize, "attach",
+                    QStringLiteral("the block has %1 bytes, not a block's").arg(st.st_size));
         return false;
     }
     return d->map(fd, int(st.st_size), "attach");
@@ -248,7 +306,7 @@ bool SharedBlock::isAttached() const
     return d->memory != nullptr;
 }
 
-bool SharedBlock::lock()
+bool SharedBlock::lock(int timeoutMs)
 {
     if (d->locked)
         return true;
@@ -256,7 +314,7 @@ bool SharedBlock::lock()
         d->setError(QSharedMemory::LockError, "lock", QStringLiteral("not attached"));
         return false;
     }
-    if (withoutEintr([&] { return ::flock(d->lockFd, LOCK_EX); }) != 0) {
+    if (!flockWithin(d->lockFd, LOCK_EX, timeoutMs)) {
         d->setError(QSharedMemory::LockError, "lock", QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }

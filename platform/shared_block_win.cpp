@@ -1,24 +1,244 @@
 #include "shared_block.h"
 
-// On Windows the kernel objects behind QSharedMemory are sound for many
-// processes at once, so the block is QSharedMemory itself.
+#include <qt_windows.h>
+
+#include <string>
+
+// The block is a file mapping backed by the paging file, which goes with
+// its last handle, as a segment goes with its last user. Its lock is a
+// named mutex: when a holder dies the system gives the mutex to the next
+// waiter as "abandoned", and that waiter holds the lock like any other. The
+// block may be half written then; its checksum tells, and the start-up
+// decision waits on such a block and resets it. (A semaphore, which
+// QSharedMemory locks with, is never given back by a dying holder.)
+
+namespace {
+
+std::wstring objectName(const char *kind, const QString &key)
+{
+    return (QLatin1String("Local\\") + QLatin1String(kind) + key).toStdWString();
+}
+
+QSharedMemory::SharedMemoryError errorFromWindows(DWORD code)
+{
+    switch (code) {
+    case ERROR_ACCESS_DENIED:
+        return QSharedMemory::PermissionDenied;
+    case ERROR_FILE_NOT_FOUND:
+        return QSharedMemory::NotFound;
+    case ERROR_ALREADY_EXISTS:
+        return QSharedMemory::AlreadyExists;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_COMMITMENT_LIMIT:
+        return QSharedMemory::OutOfResources;
+    default:
+        return QSharedMemory::UnknownError;
+    }
+}
+
+} // namespace
+
 class SharedBlockPrivate
 {
 public:
-    explicit SharedBlockPrivate(const QString &key) : memory(key) {}
-    QSharedMemory memory;
+    explicit SharedBlockPrivate(const QString &key) : key(key) {}
+
+    bool openMutex(const char *function);
+    bool map(const char *function);
+    void detach();
+    void setError(QSharedMemory::SharedMemoryError code, const char *function, const QString &what)
+    {
+        error = code;
+        errorString = QLatin1String("SharedBlock::") + QLatin1String(function) + QLatin1String(": ") + what;
+    }
+    void setWindowsError(const char *function, DWORD code)
+    {
+        setError(errorFromWindows(code), function, qt_error_string(int(code)));
+    }
+
+    QString key;
+    HANDLE mutex = nullptr;
+    HANDLE mapping = nullptr;
+    void *memory = nullptr;
+    int memorySize = 0;
+    bool locked = false;
+    QSharedMemory::SharedMemoryError error = QSharedMemory::NoError;
+    QString errorString;
 };
 
-SharedBlock::SharedBlock(const QString &key) : d(new SharedBlockPrivate(key)) {}
-SharedBlock::~SharedBlock() = default;
+bool SharedBlockPrivate::openMutex(const char *function)
+{
+    if (key.isEmpty()) {
+        setError(QSharedMemory::KeyError, function, QStringLiteral("key is empty"));
+        return false;
+    }
+    if (mutex)
+        return true;
+    mutex = ::CreateMutexW(nullptr, FALSE, objectName("VellixBlockLock_", key).c_str());
+    if (!mutex) {
+        setWindowsError(function, ::GetLastError());
+        return false;
+    }
+    return true;
+}
 
-bool SharedBlock::create(int size) { return d->memory.create(size, QSharedMemory::ReadWrite); }
-bool SharedBlock::attach() { return d->memory.attach(QSharedMemory::ReadWrite); }
-bool SharedBlock::isAttached() const { return d->memory.isAttached(); }
-bool SharedBlock::lock() { return d->memory.lock(); }
-bool SharedBlock::unlock() { return d->memory.unlock(); }
-void *SharedBlock::data() { return d->memory.data(); }
-const void *SharedBlock::constData() const { return d->memory.constData(); }
-int SharedBlock::size() const { return d->memory.size(); }
-QSharedMemory::SharedMemoryError SharedBlock::error() const { return d->memory.error(); }
-QString SharedBlock::errorString() const { return d->memory.errorString(); }
+bool SharedBlockPrivate::map(const char *function)
+{
+    memory = ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (!memory) {
+        setWindowsError(function, ::GetLastError());
+        ::CloseHandle(mapping);
+        mapping = nullptr;
+        return false;
+    }
+    MEMORY_BASIC_INFORMATION info;
+    memorySize = ::VirtualQuery(memory, &info, sizeof info) ? int(info.RegionSize) : 0;
+    error = QSharedMemory::NoError;
+    errorString.clear();
+    return true;
+}
+
+void SharedBlockPrivate::detach()
+{
+    if (memory)
+        ::UnmapViewOfFile(memory);
+    if (mapping)
+        ::CloseHandle(mapping);
+    memory = nullptr;
+    mapping = nullptr;
+    memorySize = 0;
+}
+
+SharedBlock::SharedBlock(const QString &key) : d(new SharedBlockPrivate(key)) {}
+
+SharedBlock::~SharedBlock()
+{
+    if (d->locked)
+        ::ReleaseMutex(d->mutex);
+    d->detach();
+    if (d->mutex)
+        ::CloseHandle(d->mutex);
+}
+
+bool SharedBlock::create(int size)
+{
+    if (d->memory) {
+        d->setError(QSharedMemory::AlreadyExists, "create", QStringLiteral("already attached"));
+        return false;
+    }
+    if (size <= 0) {
+        d->setError(QSharedMemory::InvalidSize, "create", QStringLiteral("invalid size"));
+        return false;
+    }
+    if (!d->openMutex("create"))
+        return false;
+    d->mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, DWORD(size),
+                                      objectName("VellixBlock_", d->key).c_str());
+    const DWORD code = ::GetLastError();
+    if (!d->mapping) {
+        d->setWindowsError("create", code);
+        return false;
+    }
+    if (code == ERROR_ALREADY_EXISTS) {
+        ::CloseHandle(d->mapping);
+        d->mapping = nullptr;
+        d->setError(QSharedMemory::AlreadyExists, "create", QStringLiteral("already exists"));
+        return false;
+    }
+    if (!d->map("create"))
+        return false;
+    d->memorySize = size;
+    return true;
+}
+
+bool SharedBlock::attach(int minimumSize)
+{
+    if (d->memory) {
+        d->setError(QSharedMemory::AlreadyExists, "attach", QStringLiteral("already attached"));
+        return false;
+    }
+    if (!d->openMutex("attach"))
+        return false;
+    d->mapping = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, objectName("VellixBlock_", d->key).c_str());
+    if (!d->mapping) {
+        d->setWindowsError("attach", ::GetLastError());
+        return false;
+    }
+    if (!d->map("attach"))
+        return false;
+    if (d->memorySize < minimumSize) {
+        d->detach();
+        d->setError(QSharedMemory::InvalidSize, "attach", QStringLiteral("the block is smaller than a block"));
+        return false;
+    }
+    return true;
+}
+
+bool SharedBlock::isAttached() const
+{
+    return d->memory != nullptr;
+}
+
+bool SharedBlock::lock(int timeoutMs)
+{
+    if (d->locked)
+        return true;
+    if (!d->memory || !d->mutex) {
+        d->setError(QSharedMemory::LockError, "lock", QStringLiteral("not attached"));
+        return false;
+    }
+    switch (::WaitForSingleObject(d->mutex, DWORD(qMax(timeoutMs, 0)))) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED: // its holder died; the lock is ours now
+        d->locked = true;
+        return true;
+    case WAIT_TIMEOUT:
+        d->setError(QSharedMemory::LockError, "lock", QStringLiteral("timed out"));
+        return false;
+    default:
+        d->setWindowsError("lock", ::GetLastError());
+        d->error = QSharedMemory::LockError;
+        return false;
+    }
+}
+
+bool SharedBlock::unlock()
+{
+    if (!d->locked) {
+        d->setError(QSharedMemory::LockError, "unlock", QStringLiteral("not locked"));
+        return false;
+    }
+    if (!::ReleaseMutex(d->mutex)) {
+        d->setWindowsError("unlock", ::GetLastError());
+        d->error = QSharedMemory::LockError;
+        return false;
+    }
+    d->locked = false;
+    return true;
+}
+
+void *SharedBlock::data()
+{
+    return d->memory;
+}
+
+const void *SharedBlock::constData() const
+{
+    return d->memory;
+}
+
+int SharedBlock::size() const
+{
+    return d->memorySize;
+}
+
+QSharedMemory::SharedMemoryError SharedBlock::error() const
+{
+    return d->error;
+}
+
+QString SharedBlock::errorString() const
+{
+    return d->errorString;
+}

@@ -10,14 +10,13 @@
 // program): native byte order, fields at fixed offsets, 152 bytes in all.
 struct InstanceBlock
 {
-    bool primaryAlive;              // any non-zero byte counts as set
+    quint8 primaryAlive;            // any non-zero byte counts as set
     quint32 secondaryCounter;       // secondary starts since the last reset
     alignas(8) qint64 ownerPid;     // the primary's process id, -1 without one
     char ownerUserName[128];        // UTF-8, NUL-terminated
     quint16 blockCrc;               // CRC of bytes 0 to 143
 };
 
-static_assert(sizeof(bool) == 1, "primaryAlive is one byte");
 static_assert(offsetof(InstanceBlock, primaryAlive) == 0, "InstanceBlock layout");
 static_assert(offsetof(InstanceBlock, secondaryCounter) == 4, "InstanceBlock layout");
 static_assert(offsetof(InstanceBlock, ownerPid) == 8, "InstanceBlock layout");

@@ -1,5 +1,7 @@
 #include "single_application_private.h"
 
+#include "private_folder.h"
+
 #include <QtCore/qdatastream.h>
 #include <QtCore/qelapsedtimer.h>
 #include <QtNetwork/qlocalserver.h>
@@ -20,7 +22,7 @@ bool SingleApplicationPrivate::announceToPrimary(int timeoutMs, PeerKind kind)
     for (;;) {
         jitterPause();
         if (primaryLink->state() != QLocalSocket::ConnectingState)
-            primaryLink->connectToServer(instanceKey, QIODevice::ReadWrite);
+            primaryLink->connectToServer(privateChannelName(instanceKey), QIODevice::ReadWrite);
         if (primaryLink->state() == QLocalSocket::ConnectingState)
             primaryLink->waitForConnected(remaining());
         if (primaryLink->state() == QLocalSocket::ConnectedState)
@@ -39,12 +41,14 @@ bool SingleApplicationPrivate::announceToPrimary(int timeoutMs, PeerKind kind)
 
 void SingleApplicationPrivate::startListener()
 {
-    QLocalServer::removeServer(instanceKey);
+    // The channel is named by the key, in a place of the user's own.
+    const QString name = privateChannelName(instanceKey);
+    QLocalServer::removeServer(name);
     listener = new QLocalServer;
     listener->setSocketOptions((startOptions & SingleApplication::PerUserScope)
                                        ? QLocalServer::UserAccessOption
                                        : QLocalServer::WorldAccessOption);
-    listener->listen(instanceKey);
+    listener->listen(name);
     connect(listener, &QLocalServer::newConnection,
             this, &SingleApplicationPrivate::slotConnectionEstablished);
 }

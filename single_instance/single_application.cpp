@@ -4,6 +4,21 @@
 
 #include <cstdlib>
 
+namespace {
+
+std::function<void()> &startupFailureHandler()
+{
+    static std::function<void()> handler;
+    return handler;
+}
+
+} // namespace
+
+void SingleApplication::setStartupFailureHandler(std::function<void()> handler)
+{
+    startupFailureHandler() = std::move(handler);
+}
+
 SingleApplication::SingleApplication(int &argc, char **argv, bool permitSecondary,
                                      StartOptions options, int announceTimeoutMs,
                                      const QString &extraKeyText)
@@ -24,6 +39,8 @@ SingleApplication::SingleApplication(int &argc, char **argv, bool permitSecondar
         d = nullptr;
         ::exit(0);
     case SingleApplicationPrivate::SharedMemoryFailed:
+        if (startupFailureHandler())
+            startupFailureHandler()();
         delete d;
         d = nullptr;
         ::exit(1);
@@ -50,7 +67,13 @@ quint32 SingleApplication::secondaryStartCount() const
     return d->readSecondaryCounter();
 }
 
-quint32 SingleApplication::releasePrimaryRole()
+bool SingleApplication::releasePrimaryRole(quint32 expectedCount, bool force, int timeoutMs,
+                                           const std::function<void()> &whileLocked)
 {
-    return d->releasePrimaryRole();
+    return d->releasePrimaryRole(expectedCount, force, timeoutMs, whileLocked);
+}
+
+bool SingleApplication::commitToPrimary(const std::function<bool()> &commit)
+{
+    return d->commitToPrimary(commit);
 }

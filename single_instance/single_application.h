@@ -3,6 +3,8 @@
 
 #include <QtCore/qcoreapplication.h>
 
+#include <functional>
+
 class SingleApplicationPrivate;
 
 // The application object of a program of which many copies start at once:
@@ -31,13 +33,31 @@ public:
     // registered since the shared block was last reset.
     quint32 instanceNumber() const;
 
+    // Runs in a start that cannot go on (no shared block to be had, or its
+    // lock held past the bound), after its messages and before the process
+    // ends with exit code 1: the program's last chance to do its work alone.
+    static void setStartupFailureHandler(std::function<void()> handler);
+
     // For a primary that finishes its work before it ends: the number of
-    // secondary starts the shared block has counted, read under its lock;
-    // and giving up the role now rather than at destruction, so that the
-    // next copy to start becomes a primary of its own. The release returns
-    // the count as it stood when the role was given up.
+    // secondary starts the shared block has counted (read without waiting
+    // for the lock when another process holds it).
     quint32 secondaryStartCount() const;
-    quint32 releasePrimaryRole();
+
+    // Gives up the role now rather than at destruction, so that the next
+    // copy to start becomes a primary of its own, and runs whileLocked
+    // under the block's lock just before it lets the lock go. Unless force
+    // is set, nothing happens and false comes back when the count is no
+    // longer expectedCount: a copy has registered since the caller looked.
+    // Forced, the role is given up (and whileLocked runs) even when the
+    // lock cannot be had within timeoutMs.
+    bool releasePrimaryRole(quint32 expectedCount, bool force, int timeoutMs,
+                            const std::function<void()> &whileLocked);
+
+    // For a secondary: runs commit under the block's lock if the primary it
+    // registered with still holds the role, and returns what commit
+    // returned; false without running it when that primary has given up
+    // its role or the lock cannot be had within the bound.
+    bool commitToPrimary(const std::function<bool()> &commit);
 
 Q_SIGNALS:
     void instanceStarted();

@@ -21,11 +21,21 @@ constexpr qint64 InconsistencyLimitMs = 5000;
 // was gone again before it could attach.
 constexpr int BlockOpenAttempts = 8;
 
+// The lock is held for microseconds at a time; a process that ends waits
+// this long for it at most, and then goes on without it.
+constexpr int EndLockTimeoutMs = 5000;
+
 } // namespace
 
 SingleApplicationPrivate::SingleApplicationPrivate(SingleApplication *owner)
     : owner(owner)
 {
+    life.start();
+}
+
+int SingleApplicationPrivate::remainingPatienceMs() const
+{
+    return int(qMax<qint64>(0, SharedBlock::DefaultLockTimeoutMs - life.elapsed()));
 }
 
 SingleApplicationPrivate::~SingleApplicationPrivate()
@@ -36,7 +46,7 @@ SingleApplicationPrivate::~SingleApplicationPrivate()
         primaryLink = nullptr;
     }
     if (sharedBlock) {
-        sharedBlock->lock();
+        sharedBlock->lock(EndLockTimeoutMs);
         if (listener)
             clearPrimaryMarks();
         sharedBlock->unlock();
@@ -58,7 +68,7 @@ quint16 SingleApplicationPrivate::computeBlockCrc() const
 void SingleApplicationPrivate::resetBlock()
 {
     InstanceBlock *b = block();
-    b->primaryAlive = false;
+    b->primaryAlive = 0;
     b->secondaryCounter = 0;
     b->ownerPid = -1;
     b->ownerUserName[0] = '\0';
@@ -68,7 +78,7 @@ void SingleApplicationPrivate::resetBlock()
 void SingleApplicationPrivate::becomePrimary()
 {
     InstanceBlock *b = block();
-    b->primaryAlive = true;
+    b->primaryAlive = 1;
     b->ownerPid = QCoreApplication::applicationPid();
     qstrncpy(b->ownerUserName, loginName().toUtf8().constData(), sizeof(b->ownerUserName));
     b->blockCrc = computeBlockCrc();
@@ -82,6 +92,7 @@ void SingleApplicationPrivate::becomeSecondary()
     b->secondaryCounter += 1;
     b->blockCrc = computeBlockCrc();
     ownNumber = b->secondaryCounter;
+    registeredPrimaryPid = b->ownerPid;
 }
 
 // The primary's end: its server goes, and the block no longer names it.
@@ -92,30 +103,54 @@ void SingleApplicationPrivate::clearPrimaryMarks()
     delete listener;
     listener = nullptr;
     InstanceBlock *b = block();
-    b->primaryAlive = false;
+    b->primaryAlive = 0;
     b->ownerPid = -1;
     b->ownerUserName[0] = '\0';
     b->blockCrc = computeBlockCrc();
 }
 
+// Looked at every few milliseconds while the primary waits: it does not
+// wait for the lock, and a count read while another process writes it is
+// only a little early or late.
 quint32 SingleApplicationPrivate::readSecondaryCounter() const
 {
-    const bool locked = sharedBlock->lock();
+    const bool locked = sharedBlock->lock(0);
     const quint32 counter = block()->secondaryCounter;
     if (locked)
         sharedBlock->unlock();
     return counter;
 }
 
-quint32 SingleApplicationPrivate::releasePrimaryRole()
+bool SingleApplicationPrivate::releasePrimaryRole(quint32 expectedCount, bool force, int timeoutMs,
+                                                  const std::function<void()> &whileLocked)
 {
-    const bool locked = sharedBlock->lock();
+    const bool locked = sharedBlock->lock(timeoutMs);
+    if (!force && (!locked || block()->secondaryCounter != expectedCount)) {
+        if (locked)
+            sharedBlock->unlock();
+        return false;
+    }
+    // Without the lock the marks are cleared all the same, as at the end of
+    // a primary; a write torn by another writer fails the checksum.
     if (listener)
         clearPrimaryMarks();
-    const quint32 counter = block()->secondaryCounter;
+    if (whileLocked)
+        whileLocked();
     if (locked)
         sharedBlock->unlock();
-    return counter;
+    return true;
+}
+
+bool SingleApplicationPrivate::commitToPrimary(const std::function<bool()> &commit)
+{
+    if (!sharedBlock->lock(qMax(remainingPatienceMs(), 1000)))
+        return false;
+    const InstanceBlock *b = block();
+    const bool primaryHolds = b->primaryAlive != 0 && b->ownerPid == registeredPrimaryPid
+            && b->blockCrc == computeBlockCrc();
+    const bool committed = primaryHolds && commit();
+    sharedBlock->unlock();
+    return committed;
 }
 
 SingleApplicationPrivate::StartupOutcome SingleApplicationPrivate::abortStartup()
@@ -129,7 +164,7 @@ bool SingleApplicationPrivate::openBlock()
 {
     for (int attempt = 1;; ++attempt) {
         if (sharedBlock->create(int(sizeof(InstanceBlock)))) {
-            if (!sharedBlock->lock()) {
+            if (!sharedBlock->lock(remainingPatienceMs())) {
                 qCritical("SingleApplication: Unable to lock memory block after create.");
                 return false;
             }
@@ -140,8 +175,8 @@ bool SingleApplicationPrivate::openBlock()
             qCritical("SingleApplication: Unable to create block.");
             return false;
         }
-        if (sharedBlock->attach()) {
-            if (!sharedBlock->lock()) {
+        if (sharedBlock->attach(int(sizeof(InstanceBlock)))) {
+            if (!sharedBlock->lock(remainingPatienceMs())) {
                 qCritical("SingleApplication: Unable to lock memory block after attach.");
                 return false;
             }
@@ -177,7 +212,7 @@ SingleApplicationPrivate::decideRole(bool permitSecondary, int announceTimeoutMs
             qDebug() << sharedBlock->errorString();
         }
         jitterPause();
-        if (!sharedBlock->lock()) {
+        if (!sharedBlock->lock(remainingPatienceMs())) {
             qCritical("SingleApplication: Unable to lock memory after random wait.");
             return abortStartup();
         }
@@ -186,7 +221,7 @@ SingleApplicationPrivate::decideRole(bool permitSecondary, int announceTimeoutMs
     // A primary that was killed cannot clear its mark; where the block
     // outlives its processes, a mark whose owner is not running is stale.
     const InstanceBlock *b = block();
-    if (!b->primaryAlive || !isRunningCopy(b->ownerPid)) {
+    if (b->primaryAlive == 0 || !isRunningCopy(b->ownerPid)) {
         becomePrimary();
         if (!sharedBlock->unlock()) {
             qDebug("SingleApplication: Unable to unlock memory after primary start.");

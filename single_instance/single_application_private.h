@@ -4,12 +4,14 @@
 #include "handshake.h"
 #include "single_application.h"
 
+#include <QtCore/qelapsedtimer.h>
 #include <QtCore/qmap.h>
 #include <QtCore/qobject.h>
 #include <QtCore/qstringlist.h>
 
+#include <QtNetwork/qlocalsocket.h>
+
 class QLocalServer;
-class QLocalSocket;
 class SharedBlock;
 struct InstanceBlock;
 
@@ -53,7 +55,10 @@ public:
     void clearPrimaryMarks();
     StartupOutcome decideRole(bool permitSecondary, int announceTimeoutMs);
     quint32 readSecondaryCounter() const;
-    quint32 releasePrimaryRole();
+    bool releasePrimaryRole(quint32 expectedCount, bool force, int timeoutMs,
+                            const std::function<void()> &whileLocked);
+    bool commitToPrimary(const std::function<bool()> &commit);
+    int remainingPatienceMs() const;
 
     // The instance channel.
     bool announceToPrimary(int timeoutMs, PeerKind kind);
@@ -68,6 +73,12 @@ public:
     int startOptions = 0;
     QMap<QLocalSocket *, PeerState> peers;
     QStringList keyExtras;
+
+    // A secondary's primary, as the block named it when it registered.
+    qint64 registeredPrimaryPid = -1;
+    // All the waits of one process for the block's lock together stay
+    // within the lock's bound, counted from here.
+    QElapsedTimer life;
 
 public Q_SLOTS:
     void slotConnectionEstablished();

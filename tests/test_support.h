@@ -42,6 +42,9 @@ public:
         env.insert(QStringLiteral("HOME"), home());
         env.insert(QStringLiteral("TMPDIR"), tmp());
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config());
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral("cache")));
+        // The sandbox's private temporary folder is the copies' place.
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         return env;
     }
 

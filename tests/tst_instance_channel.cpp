@@ -3,11 +3,14 @@
 
 #include "handshake.h"
 #include "instance_block.h"
+#include "private_folder.h"
 #include "single_application.h"
 #include "single_application_private.h"
 
 #include <QtCore/qcryptographichash.h>
 #include <QtCore/qelapsedtimer.h>
+#include <QtCore/qmetaobject.h>
+#include <QtCore/qtemporarydir.h>
 #include <QtCore/qrandom.h>
 #include <QtNetwork/qlocalserver.h>
 #include <QtNetwork/qlocalsocket.h>
@@ -55,6 +58,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void socketSlotsCanBeInvokedByName();
     void frameHasTheDocumentedBytes();
     void announceWritesOneFrameOnce();
     void announceWithoutListenerGivesUpInTime();
@@ -118,7 +122,7 @@ void tst_InstanceChannel::announceWritesOneFrameOnce()
 {
     QLocalServer server;
     const QString key = randomKey();
-    QVERIFY(server.listen(key));
+    QVERIFY(server.listen(privateChannelName(key)));
 
     SingleApplicationPrivate starter(app);
     starter.instanceKey = key;
@@ -217,7 +221,7 @@ void tst_InstanceChannel::listenerFollowsTheHandshake()
     }
 
     QLocalSocket client;
-    client.connectToServer(key);
+    client.connectToServer(privateChannelName(key));
     QVERIFY(client.waitForConnected(1000));
     for (const QByteArray &chunk : chunks) {
         client.write(chunk);
@@ -244,7 +248,7 @@ void tst_InstanceChannel::peerEntriesGoWithTheirSockets()
     // once, without waiting for a byte more.
     for (qint64 length : { qint64(0), qint64(-5), qint64(1) << 40 }) {
         QLocalSocket client;
-        client.connectToServer(key);
+        client.connectToServer(privateChannelName(key));
         QVERIFY(client.waitForConnected(1000));
         client.write(bigEndian(quint64(length), 8));
         client.flush();
@@ -254,7 +258,7 @@ void tst_InstanceChannel::peerEntriesGoWithTheirSockets()
 
     // Two bursts after the handshake are two messages from the same peer.
     QLocalSocket client;
-    client.connectToServer(key);
+    client.connectToServer(privateChannelName(key));
     QVERIFY(client.waitForConnected(1000));
     client.write(frameOf(key, 2, 4));
     client.flush();
@@ -272,8 +276,40 @@ void tst_InstanceChannel::peerEntriesGoWithTheirSockets()
     QTRY_VERIFY(primary->peers.isEmpty());
 }
 
+void tst_InstanceChannel::socketSlotsCanBeInvokedByName()
+{
+    // Asking the slots for their argument type registers it; nothing else
+    // in this run may have done so before (this test comes first).
+    QCOMPARE(QMetaType::type("QLocalSocket*"), int(QMetaType::UnknownType));
+    startListener(SingleApplication::PerUserScope);
+    const QMetaObject *meta = primary->metaObject();
+    QCOMPARE(meta->className(), "SingleApplicationPrivate");
+    QCOMPARE(meta->methodCount() - meta->methodOffset(), 3);
+    for (const char *slot : { "slotDataAvailable(QLocalSocket*,quint32)", "slotClientConnectionClosed(QLocalSocket*,quint32)" }) {
+        const QMetaMethod method = meta->method(meta->indexOfSlot(slot));
+        QVERIFY2(method.isValid(), slot);
+        const int socketType = method.parameterType(0);
+        QCOMPARE(QMetaType::typeName(socketType), "QLocalSocket*");
+        QCOMPARE(socketType, qMetaTypeId<QLocalSocket *>());
+        QVERIFY(QMetaType::typeFlags(socketType) & QMetaType::PointerToQObject);
+        QCOMPARE(method.parameterType(1), int(QMetaType::UInt));
+    }
+
+    // Queued, the socket travels as a registered type: a call that could
+    // not copy its argument would be refused here.
+    QLocalSocket idle;
+    QVERIFY(QMetaObject::invokeMethod(primary.get(), "slotClientConnectionClosed", Qt::QueuedConnection,
+                                      Q_ARG(QLocalSocket *, &idle), Q_ARG(quint32, 9)));
+    QCoreApplication::processEvents();
+    QCOMPARE(events, QStringList());
+}
+
 int main(int argc, char **argv)
 {
+    // The channel and the block live in a temporary folder of this run's.
+    QTemporaryDir place;
+    qputenv("TMPDIR", QFile::encodeName(place.path()));
+    qunsetenv("XDG_RUNTIME_DIR");
     // A key of this test run alone, so parallel runs never meet.
     SingleApplication app(argc, argv, true, SingleApplication::PerUserScope, 1000,
                           QString::number(QCoreApplication::applicationPid()));

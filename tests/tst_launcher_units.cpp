@@ -29,7 +29,8 @@ void tst_LauncherUnits::probeCountsMatchingLines_data()
     QTest::newRow("bare LF does not split") << QByteArray("Helper.exe\nHelper.exe") << "Helper" << 1;
     QTest::newRow("nothing after NUL") << QByteArray("Helper.exe\r\n\0Helper.exe", 24) << "Helper" << 1;
     QTest::newRow("empty list") << QByteArray() << "Helper" << 0;
-    QTest::newRow("name is a pattern") << QByteArray("Hel-per\r\nHelxper") << "Hel.per" << 2;
+    QTest::newRow("name is no pattern") << QByteArray("Hel.per\r\nHelxper\r\nHel-per") << "Hel.per" << 1;
+    QTest::newRow("brackets of a second download") << QByteArray("Helper(2).exe\r\nHelper2.exe") << "Helper(2)" << 1;
     QTest::newRow("bad UTF-8") << QByteArray("\xff\xfeHelper\r\n\xc3") << "Helper" << 1;
 }
 
