@@ -82,9 +82,6 @@ bool flockWithin(int fd, int operation, int timeoutMs)
     return result == 0;
 }
 
-// What detaching waits for the lock before it goes on without it.
-constexpr int DetachLockTimeoutMs = 5000;
-
 QSharedMemory::SharedMemoryError errorFromErrno(int code)
 {
     switch (code) {
@@ -194,10 +191,11 @@ void SharedBlockPrivate::detach()
 {
     if (!memory)
         return;
-    const bool hadLock = locked || flockWithin(lockFd, LOCK_EX, DetachLockTimeoutMs);
     // Under the lock nobody attaches or creates; if no other process holds
-    // the block, this is its last user and the file goes with it. Without
-    // the lock the file stays: removing it then could race a creator.
+    // the block, this is its last user and the file goes with it. Whoever
+    // holds the lock instead has the block attached, so this is not its
+    // last user, and the file stays.
+    const bool hadLock = locked || ::flock(lockFd, LOCK_EX | LOCK_NB) == 0;
     if (hadLock && ::flock(dataFd, LOCK_EX | LOCK_NB) == 0 && sameFile(dataFd, blockPath))
         ::unlink(blockPath.constData());
     ::munmap(memory, size_t(memorySize));

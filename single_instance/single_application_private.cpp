@@ -46,7 +46,9 @@ SingleApplicationPrivate::~SingleApplicationPrivate()
         primaryLink = nullptr;
     }
     if (sharedBlock) {
-        sharedBlock->lock(EndLockTimeoutMs);
+        // Only a primary has marks to clear; for anyone else the lock guards
+        // nothing here, and a holder that does not let it go is not waited on.
+        sharedBlock->lock(listener ? EndLockTimeoutMs : 0);
         if (listener)
             clearPrimaryMarks();
         sharedBlock->unlock();

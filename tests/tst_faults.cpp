@@ -4,7 +4,6 @@
 
 #include "selection_support.h"
 
-#include <QtCore/qcryptographichash.h>
 #include <QtNetwork/qlocalsocket.h>
 
 #include <algorithm>
@@ -23,18 +22,6 @@ QStringList pathsFor(const QString &label, int count)
     for (int i = 0; i < count; ++i)
         paths.append(QStringLiteral("C:\\%1\\file %2.pdf").arg(label).arg(i));
     return paths;
-}
-
-// The instance key the helper derives for itself: the same recipe, so the
-// test can reach the helper's shared block and server by name.
-QString instanceKeyOf(const QString &helper)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData("SingleApplication");
-    hash.addData(QFileInfo(helper).fileName().section(QLatin1Char('.'), 0, 0).toUtf8());
-    hash.addData(QFileInfo(helper).canonicalFilePath().toLower().toUtf8());
-    hash.addData(::getpwuid(::geteuid())->pw_name);
-    return QString::fromLatin1(hash.result().toBase64().replace('/', '_'));
 }
 
 qint64 peakKb(qint64 pid)
@@ -265,6 +252,7 @@ void tst_Faults::twoUsersAtOnceKeepTheirSelections()
     QProcessEnvironment otherEnv = r.box.environment();
     otherEnv.insert(QStringLiteral("HOME"), otherHome);
     otherEnv.insert(QStringLiteral("XDG_CONFIG_HOME"), otherHome + QStringLiteral("/.config"));
+    otherEnv.insert(QStringLiteral("XDG_CACHE_HOME"), otherHome + QStringLiteral("/.cache"));
     otherEnv.insert(QStringLiteral("USERNAME"), other);
 
     const QStringList mine = pathsFor(QStringLiteral("mine"), 8);

@@ -4,8 +4,13 @@
 #include "shared_block.h"
 #include "single_application_private.h"
 
+#include <QtCore/qfile.h>
 #include <QtCore/qrandom.h>
+#include <QtCore/qregularexpression.h>
+#include <QtCore/qtemporarydir.h>
 #include <QtTest/qtest.h>
+
+#include <unistd.h>
 
 #include <cstring>
 
@@ -14,9 +19,31 @@ class tst_InstanceBlock : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void crcIsTheIso3309One();
     void resetAndSecondaryStartsWriteTheirFields();
+    void anyNonZeroByteMarksALivePrimary();
+    void shortBlockFileIsNoBlock();
+
+private:
+    QString randomKey() const
+    {
+        return QStringLiteral("block-test-%1").arg(QRandomGenerator::global()->generate());
+    }
+    QString blockFile(const QString &key) const
+    {
+        return place.path() + QStringLiteral("/vellix-blocks-%1/").arg(::geteuid()) + key;
+    }
+
+    QTemporaryDir place;
 };
+
+void tst_InstanceBlock::initTestCase()
+{
+    // The blocks of this run live in a folder of its own.
+    qputenv("TMPDIR", QFile::encodeName(place.path()));
+    qunsetenv("XDG_RUNTIME_DIR");
+}
 
 void tst_InstanceBlock::crcIsTheIso3309One()
 {
@@ -27,7 +54,7 @@ void tst_InstanceBlock::crcIsTheIso3309One()
 void tst_InstanceBlock::resetAndSecondaryStartsWriteTheirFields()
 {
     SingleApplicationPrivate p(nullptr);
-    p.sharedBlock = new SharedBlock(QStringLiteral("block-test-%1").arg(QRandomGenerator::global()->generate()));
+    p.sharedBlock = new SharedBlock(randomKey());
     QVERIFY(p.sharedBlock->create(152));
     QVERIFY(p.sharedBlock->lock());
 
@@ -47,6 +74,48 @@ void tst_InstanceBlock::resetAndSecondaryStartsWriteTheirFields()
     QCOMPARE(block->blockCrc, p.computeBlockCrc());
     QVERIFY(!block->primaryAlive);
     QVERIFY(p.sharedBlock->unlock());
+}
+
+void tst_InstanceBlock::anyNonZeroByteMarksALivePrimary()
+{
+    // A block of another build may mark its primary with any non-zero byte.
+    const QString key = randomKey();
+    SharedBlock planted(key);
+    QVERIFY(planted.create(152));
+    QVERIFY(planted.lock());
+    auto *block = static_cast<InstanceBlock *>(planted.data());
+    reinterpret_cast<unsigned char *>(block)[0] = 2;
+    block->ownerPid = QCoreApplication::applicationPid(); // alive, and this very program
+    block->blockCrc = instanceBlockCrc(block);
+    QVERIFY(planted.unlock());
+
+    SingleApplicationPrivate p(nullptr);
+    p.instanceKey = key;
+    QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::BecameSecondary);
+    QCOMPARE(p.ownNumber, 1u);
+    QCOMPARE(reinterpret_cast<const unsigned char *>(planted.constData())[0], 2);
+}
+
+void tst_InstanceBlock::shortBlockFileIsNoBlock()
+{
+    const QString key = randomKey();
+    {
+        SharedBlock made(key); // makes the folder
+        QVERIFY(made.create(152));
+    }
+    QFile file(blockFile(key));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(QByteArray(100, '\x01')), 100);
+    file.close();
+
+    SingleApplicationPrivate p(nullptr);
+    p.instanceKey = key;
+    QTest::ignoreMessage(QtCriticalMsg, "SingleApplication: Unable to attach to shared memory block.");
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^SingleApplication:  %1 \".+100 bytes.+\"$")
+                                                                   .arg(int(QSharedMemory::InvalidSize))));
+    QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::SharedMemoryFailed);
+    QVERIFY(p.listener == nullptr);
+    QCOMPARE(QFileInfo(blockFile(key)).size(), 100);
 }
 
 QTEST_GUILESS_MAIN(tst_InstanceBlock)

@@ -1,10 +1,16 @@
 // The pieces of the hand-off that need no second process.
 
 #include "instance_probe.h"
+#include "private_folder.h"
+#include "process_list.h"
 #include "text_files.h"
 
+#include <QtCore/qprocess.h>
 #include <QtCore/qtemporarydir.h>
 #include <QtTest/qtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 class tst_LauncherUnits : public QObject
 {
@@ -15,6 +21,8 @@ private Q_SLOTS:
     void probeCountsMatchingLines();
     void textFilesAreUtf8WithoutMark();
     void listingIsPlainFilesInNameOrder();
+    void placeIsTheUsersOwn();
+    void onlyThisProgramFileCountsAsACopy();
 };
 
 void tst_LauncherUnits::probeCountsMatchingLines_data()
@@ -70,6 +78,63 @@ void tst_LauncherUnits::listingIsPlainFilesInNameOrder()
         got.append(QFileInfo(path).fileName());
     }
     QCOMPARE(got, expected);
+}
+
+void tst_LauncherUnits::placeIsTheUsersOwn()
+{
+    QTemporaryDir dir;
+    const auto folder = [&](const char *name, mode_t mode) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QDir().mkpath(path);
+        ::chmod(QFile::encodeName(path).constData(), mode);
+        return path;
+    };
+    const QString runtime = folder("run", 0700);
+    const QString openRuntime = folder("openrun", 0777);
+    const QString temporary = folder("tmp", 0755);
+    const QString shared = folder("shared", 01777);
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("cache"))));
+
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    qputenv("TMPDIR", QFile::encodeName(temporary));
+    QCOMPARE(temporaryFolder(), runtime);
+    QCOMPARE(privateChannelName(QStringLiteral("KEY")), runtime + QStringLiteral("/KEY"));
+
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(openRuntime));
+    QCOMPARE(temporaryFolder(), temporary);
+    qunsetenv("XDG_RUNTIME_DIR");
+    QCOMPARE(temporaryFolder(), temporary);
+
+    // A folder every user can write into, as /tmp is, or none at all: a
+    // private folder of the user's cache.
+    const QString cache = dir.filePath(QStringLiteral("cache/vellix-runtime"));
+    for (const QString &unusable : { shared, dir.filePath(QStringLiteral("missing")) }) {
+        qputenv("TMPDIR", QFile::encodeName(unusable));
+        QCOMPARE(temporaryFolder(), cache);
+        QVERIFY(isPrivateFolder(cache));
+    }
+    qunsetenv("TMPDIR");
+    qunsetenv("XDG_CACHE_HOME");
+}
+
+void tst_LauncherUnits::onlyThisProgramFileCountsAsACopy()
+{
+    QVERIFY(isRunningCopy(QCoreApplication::applicationPid()));
+    QVERIFY(!isRunningCopy(0));
+    QVERIFY(!isRunningCopy(-1));
+
+    // Another program file under this program's name is not a copy of it.
+    QTemporaryDir dir;
+    const QString namesake = dir.filePath(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), namesake));
+    QFile::setPermissions(namesake, QFile::ReadOwner | QFile::ExeOwner);
+    QProcess other;
+    other.start(namesake, { QStringLiteral("5") });
+    QVERIFY(other.waitForStarted());
+    QVERIFY(!isRunningCopy(other.processId()));
+    other.kill();
+    other.waitForFinished();
+    QVERIFY(!isRunningCopy(other.processId()));
 }
 
 QTEST_GUILESS_MAIN(tst_LauncherUnits)

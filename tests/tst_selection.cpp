@@ -179,7 +179,9 @@ void tst_Selection::flagIsThePrimarys()
 {
     SelectionRig r = rig(QStringLiteral("Vcm23q"));
     Processes first = r.start(QStringLiteral("-ftype_merge"), { QStringLiteral("C:\\1.pdf") });
-    QThread::msleep(60);
+    // The first copy is the primary once its own file is in place.
+    const QString ownFile = r.handoffFolder() + QStringLiteral("/%1.txt").arg(r.pids.first());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(ownFile), 10000);
     Processes second = r.start(QStringLiteral("-ftype_print"), { QStringLiteral("C:\\2.pdf") });
     QVERIFY(allEndedWithZero(first));
     QVERIFY(allEndedWithZero(second));
