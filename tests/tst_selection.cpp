@@ -78,6 +78,8 @@ private Q_SLOTS:
     void foldersNotOursAreNeitherReadNorRemoved_data();
     void foldersNotOursAreNeitherReadNorRemoved();
     void waitIsBounded();
+    void copyFindsItselfWhateverItIsCalled_data();
+    void copyFindsItselfWhateverItIsCalled();
 };
 
 void tst_Selection::oneLaunchWithEveryPath_data()
@@ -318,6 +320,37 @@ void tst_Selection::waitIsBounded()
     const qint64 waitedMs = (launches[0].startedNs - start) / 1000000;
     QVERIFY2(waitedMs >= 60000 && waitedMs < 65000, QByteArray::number(waitedMs).constData());
     QCOMPARE(launches[0].arguments.value(0).split(QLatin1Char(';')).size(), 4);
+}
+
+void tst_Selection::copyFindsItselfWhateverItIsCalled_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("link");
+    QTest::newRow("started through a link of another name") << QStringLiteral("Vcm29q") << QStringLiteral("Launcher");
+    QTest::newRow("named as a second download") << QStringLiteral("VellixContextMenu(2)") << QString();
+}
+
+void tst_Selection::copyFindsItselfWhateverItIsCalled()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, link);
+    SelectionRig r = rig(name);
+    if (!link.isEmpty()) {
+        QVERIFY(QDir().mkpath(r.box.path(QStringLiteral("links"))));
+        const QString linked = r.box.path(QStringLiteral("links/") + link);
+        QVERIFY(QFile::link(r.helper, linked));
+        r.helper = linked;
+    }
+    const qint64 start = nowNs();
+    const QStringList paths = numberedPaths(3);
+    const Processes copies = r.start(QStringLiteral("-ftype_split"), paths);
+    QVERIFY(allEndedWithZero(copies));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    QCOMPARE(launches[0].arguments, launchArgument(QStringLiteral("-ftype_split"), inPidTextOrder(r.pids, paths)));
+    // A copy that cannot find itself in the task list waits the full minute.
+    const qint64 waitedMs = (launches[0].startedNs - start) / 1000000;
+    QVERIFY2(waitedMs < 20000, QByteArray::number(waitedMs).constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Selection)

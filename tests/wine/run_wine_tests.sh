@@ -73,6 +73,7 @@ cmake --install "$build" --prefix "$unix_folder" >/dev/null
 cp "$build/bin/editor_double_win.exe" "$unix_folder/Vellix.exe"
 cp "$build/bin/tasklist.exe" "$unix_folder/tasklist.exe"
 cp "$build/bin/starter.exe" "$WINEPREFIX/drive_c/starter.exe"
+cp "$build/bin/block_holder.exe" "$unix_folder/block_holder.exe"
 helper="$folder\\VellixContextMenu.exe"
 # --- install and uninstall -------------------------------------------------
 wine reg add "$shell\\OtherApp\\command" /ve /d 'other.exe "%1"' /f >/dev/null 2>&1
@@ -140,6 +141,17 @@ selection() { # count
 selection 1
 selection 5
 selection 15
+
+# --- a copy ended while it holds the block's lock --------------------------
+# The holder takes the helper's lock and waits; taskkill /f ends it there.
+# The system hands the lock on, and the next selection goes as ever.
+wine "$folder\\block_holder.exe" --helper "$helper" > "$WINEPREFIX/holder.out" 2>/dev/null &
+holder=$!
+for _ in $(seq 100); do grep -q locked "$WINEPREFIX/holder.out" 2>/dev/null && break; sleep 0.1; done
+check "holder took the lock" grep -q locked "$WINEPREFIX/holder.out"
+wine taskkill /f /im block_holder.exe >/dev/null 2>&1
+wait "$holder" 2>/dev/null
+selection 5
 check "hand-off folder removed" bash -c "! ls -d '$WINEPREFIX'/drive_c/users/*/Temp/VellixContextMenu 2>/dev/null"
 
 echo "$passed passed, $failed failed"
