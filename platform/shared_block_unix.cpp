@@ -5,6 +5,7 @@
 #include <QtCore/qdir.h>
 #include <QtCore/qelapsedtimer.h>
 #include <QtCore/qfile.h>
+#include <QtCore/qhash.h>
 
 #include <cerrno>
 #include <cstring>
@@ -103,6 +104,28 @@ QSharedMemory::SharedMemoryError errorFromErrno(int code)
         return QSharedMemory::UnknownError;
     }
 }
+
+#ifdef VELLIX_FAULT_INJECTION
+// A build for the tests alone: the environment variables VELLIX_FAIL_CREATE,
+// VELLIX_FAIL_LOCK and VELLIX_FAIL_UNLOCK list the calls of this process
+// (1 for the first, comma-separated) that fail as the system could make
+// them fail.
+bool injectedFailure(const char *variable)
+{
+    static QHash<QByteArray, int> calls;
+    const int call = ++calls[variable];
+    return qgetenv(variable).split(',').contains(QByteArray::number(call));
+}
+#  define VELLIX_INJECT(variable, code, function)                                          \
+    do {                                                                                    \
+        if (injectedFailure(variable)) {                                                    \
+            d->setError(code, function, QStringLiteral("injected failure"));                \
+            return false;                                                                   \
+        }                                                                                   \
+    } while (false)
+#else
+#  define VELLIX_INJECT(variable, code, function) do {} while (false)
+#endif
 
 bool sameFile(int fd, const QByteArray &path)
 {
@@ -228,6 +251,7 @@ bool SharedBlock::create(int size)
     }
     if (!d->openLockFile("create"))
         return false;
+    VELLIX_INJECT("VELLIX_FAIL_CREATE", QSharedMemory::PermissionDenied, "create");
 
     // The file is made whole under a private name and then linked into place,
     // so nobody ever sees it with the wrong size, and only one creator wins.
@@ -312,6 +336,7 @@ bool SharedBlock::lock(int timeoutMs)
         d->setError(QSharedMemory::LockError, "lock", QStringLiteral("not attached"));
         return false;
     }
+    VELLIX_INJECT("VELLIX_FAIL_LOCK", QSharedMemory::LockError, "lock");
     if (!flockWithin(d->lockFd, LOCK_EX, timeoutMs)) {
         d->setError(QSharedMemory::LockError, "lock", QString::fromLocal8Bit(std::strerror(errno)));
         return false;
@@ -326,6 +351,7 @@ bool SharedBlock::unlock()
         d->setError(QSharedMemory::LockError, "unlock", QStringLiteral("not locked"));
         return false;
     }
+    VELLIX_INJECT("VELLIX_FAIL_UNLOCK", QSharedMemory::LockError, "unlock");
     if (::flock(d->lockFd, LOCK_UN) != 0) {
         d->setError(QSharedMemory::LockError, "unlock", QString::fromLocal8Bit(std::strerror(errno)));
         return false;

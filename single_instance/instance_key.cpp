@@ -33,8 +33,12 @@ QString SingleApplicationPrivate::loginName()
 }
 
 // 8 to 17 ms, uniformly, so that contending processes do not retry in step.
+int SingleApplicationPrivate::jitterPauseMs(quint32 random)
+{
+    return 8 + int((quint64(random) * 10) >> 32);
+}
+
 void SingleApplicationPrivate::jitterPause()
 {
-    const quint64 random = QRandomGenerator::global()->generate();
-    QThread::msleep(ulong(8 + ((random * 10) >> 32)));
+    QThread::msleep(ulong(jitterPauseMs(QRandomGenerator::global()->generate())));
 }

@@ -48,6 +48,7 @@ public:
     void deriveInstanceKey();
     static QString loginName();
     static void jitterPause();
+    static int jitterPauseMs(quint32 random);
     quint16 computeBlockCrc() const;
     void resetBlock();
     void becomePrimary();

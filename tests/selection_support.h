@@ -7,13 +7,11 @@
 
 #include "test_support.h"
 
-#include <QtCore/qcryptographichash.h>
 #include <QtCore/qelapsedtimer.h>
 #include <QtCore/qthread.h>
 
 #include <algorithm>
 
-#include <pwd.h>
 
 struct Launch
 {
@@ -39,19 +37,6 @@ inline QStringList deliveredPaths(const QList<Launch> &launches, const QString &
         paths += elements;
     }
     return sorted(paths);
-}
-
-// The instance key the helper derives for itself, by the same recipe
-// written out again, so that a test can reach the helper's shared block and
-// channel by name.
-inline QString instanceKeyOf(const QString &helper)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData("SingleApplication");
-    hash.addData(QFileInfo(helper).fileName().toUtf8());
-    hash.addData(QFileInfo(helper).canonicalFilePath().toLower().toUtf8());
-    hash.addData(::getpwuid(::geteuid())->pw_name);
-    return QString::fromLatin1(hash.result().toBase64().replace('/', '_'));
 }
 
 class SelectionRig

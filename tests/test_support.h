@@ -5,6 +5,7 @@
 // home, temporary and configuration folders and its own copy of the program
 // under a name of its own, so tests never see each other's processes.
 
+#include <QtCore/qcryptographichash.h>
 #include <QtCore/qdir.h>
 #include <QtCore/qfile.h>
 #include <QtCore/qfileinfo.h>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include <pwd.h>
 #include <unistd.h>
 
 class Sandbox
@@ -91,6 +93,19 @@ inline bool writeAll(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// The instance key the helper derives for itself, by the same recipe
+// written out again, so that a test can reach the helper's shared block and
+// channel by name.
+inline QString instanceKeyOf(const QString &helper)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData("SingleApplication");
+    hash.addData(QFileInfo(helper).fileName().toUtf8());
+    hash.addData(QFileInfo(helper).canonicalFilePath().toLower().toUtf8());
+    hash.addData(::getpwuid(::geteuid())->pw_name);
+    return QString::fromLatin1(hash.result().toBase64().replace('/', '_'));
 }
 
 using Processes = std::vector<std::unique_ptr<QProcess>>;

@@ -100,6 +100,14 @@ void tst_Faults::primaryKilledDuringItsWait()
     Processes copies = r.start(QStringLiteral("-ftype_merge"), first);
     QVERIFY(waitUntilRunning(copies, 1)); // the secondaries are gone, the primary waits
     QTest::qWait(300);
+    // Each copy's path lies in a file named by its process id, and nothing else.
+    QStringList names;
+    for (int i = 0; i < first.size(); ++i) {
+        names.append(QStringLiteral("%1.txt").arg(r.pids[i]));
+        QCOMPARE(readAll(r.handoffFolder() + QLatin1Char('/') + names.last()), first[i].toUtf8());
+    }
+    QCOMPARE(sorted(QDir(r.handoffFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)),
+             sorted(names));
     for (auto &copy : copies) {
         if (copy->state() != QProcess::NotRunning) {
             ::kill(pid_t(copy->processId()), SIGKILL);

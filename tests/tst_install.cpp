@@ -123,6 +123,9 @@ void tst_Install::installWritesEveryEntry()
 
     QCOMPARE(run({ "INSTALL" }), 0); // the installer's words ignore case
     QCOMPARE(currentUser(), expectedCurrentUser(helper, english));
+    QCOMPARE(run({ "UnInstall" }), 0);
+    QVERIFY(!currentUser().contains("Vellix0"));
+    QCOMPARE(classesRoot(), header);
 }
 
 void tst_Install::captionsComeFromTheEditorsSettings()

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void resetAndSecondaryStartsWriteTheirFields();
     void anyNonZeroByteMarksALivePrimary();
     void shortBlockFileIsNoBlock();
+    void pausesSpreadEvenlyFromEightToSeventeen();
 
 private:
     QString randomKey() const
@@ -116,6 +117,22 @@ void tst_InstanceBlock::shortBlockFileIsNoBlock()
     QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::SharedMemoryFailed);
     QVERIFY(p.listener == nullptr);
     QCOMPARE(QFileInfo(blockFile(key)).size(), 100);
+}
+
+void tst_InstanceBlock::pausesSpreadEvenlyFromEightToSeventeen()
+{
+    QCOMPARE(SingleApplicationPrivate::jitterPauseMs(0), 8);
+    QCOMPARE(SingleApplicationPrivate::jitterPauseMs(0xffffffffu), 17);
+    // Over many draws of the process-wide generator, as the pauses draw.
+    const int draws = 100000;
+    QMap<int, int> counts;
+    for (int i = 0; i < draws; ++i)
+        ++counts[SingleApplicationPrivate::jitterPauseMs(QRandomGenerator::global()->generate())];
+    QCOMPARE(counts.firstKey(), 8);
+    QCOMPARE(counts.lastKey(), 17);
+    QCOMPARE(counts.size(), 10);
+    for (int count : qAsConst(counts))
+        QVERIFY2(qAbs(count - draws / 10) < draws / 200, QByteArray::number(count).constData());
 }
 
 QTEST_GUILESS_MAIN(tst_InstanceBlock)

@@ -60,6 +60,7 @@ private Q_SLOTS:
 
     void socketSlotsCanBeInvokedByName();
     void frameHasTheDocumentedBytes();
+    void listenerAdmitsByScope();
     void announceWritesOneFrameOnce();
     void announceWithoutListenerGivesUpInTime();
 
@@ -101,6 +102,20 @@ void tst_InstanceChannel::startListener(int options)
     primary->startOptions = options;
     primary->startListener();
     QVERIFY(primary->listener->isListening());
+}
+
+void tst_InstanceChannel::listenerAdmitsByScope()
+{
+    startListener(SingleApplication::PerUserScope);
+    QCOMPARE(primary->listener->socketOptions(), QLocalServer::UserAccessOption);
+    const QString socket = primary->listener->fullServerName();
+    QCOMPARE(socket, privateChannelName(primary->instanceKey));
+    QCOMPARE(QFileInfo(socket).permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
+             QFile::Permissions());
+    cleanup();
+    startListener(0);
+    QCOMPARE(primary->listener->socketOptions(), QLocalServer::WorldAccessOption);
+    QVERIFY(QFileInfo(primary->listener->fullServerName()).permissions() & QFile::WriteOther);
 }
 
 void tst_InstanceChannel::frameHasTheDocumentedBytes()

@@ -5,9 +5,11 @@
 #include "test_support.h"
 
 #include <QtCore/qelapsedtimer.h>
+#include <QtCore/qsharedmemory.h>
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -65,6 +67,8 @@ private Q_SLOTS:
     void killedPrimaryIsSucceeded();
     void endsOfPrimaryAndSecondaryTouchOnlyWhatIsTheirs();
     void keyFollowsUserVersionPathAndOptions();
+    void everyPathOfTheDecisionSaysItsMessage_data();
+    void everyPathOfTheDecisionSaysItsMessage();
 };
 
 void tst_SingleInstance::stormsElectOnePrimaryAndNumberTheRest()
@@ -226,13 +230,22 @@ void tst_SingleInstance::endsOfPrimaryAndSecondaryTouchOnlyWhatIsTheirs()
     QVERIFY(waitForLine(*primary, &line));
     QCOMPARE(line, QByteArray("role primary 0"));
     const InstanceBlock asPrimary = blockAt(blockFile);
-    QVERIFY(asPrimary.primaryAlive);
+    QCOMPARE(asPrimary.primaryAlive, quint8(1));
+    QCOMPARE(asPrimary.secondaryCounter, 0u);
     QCOMPARE(asPrimary.ownerPid, primary->processId());
+    QCOMPARE(QByteArray(asPrimary.ownerUserName), QByteArray(::getpwuid(::geteuid())->pw_name));
     QCOMPARE(asPrimary.blockCrc, instanceBlockCrc(&asPrimary));
+    const QByteArray primaryBytes = readAll(blockFile);
 
     auto first = holder(QStringLiteral("s1"));
     QVERIFY(waitForLine(*first, &line));
     QCOMPARE(line, QByteArray("role secondary 1"));
+    // A secondary's start counts itself and touches nothing else.
+    const InstanceBlock asSecondary = blockAt(blockFile);
+    QCOMPARE(asSecondary.secondaryCounter, 1u);
+    QCOMPARE(asSecondary.blockCrc, instanceBlockCrc(&asSecondary));
+    QCOMPARE(readAll(blockFile).left(4), primaryBytes.left(4));
+    QCOMPARE(readAll(blockFile).mid(8, 136), primaryBytes.mid(8, 136));
     auto second = holder(QStringLiteral("s2"));
     QVERIFY(waitForLine(*second, &line));
     QCOMPARE(line, QByteArray("role secondary 2"));
@@ -247,7 +260,7 @@ void tst_SingleInstance::endsOfPrimaryAndSecondaryTouchOnlyWhatIsTheirs()
     writeAll(box.path(QStringLiteral("p")), "go");
     QVERIFY(primary->waitForFinished());
     const InstanceBlock after = blockAt(blockFile);
-    QVERIFY(!after.primaryAlive);
+    QCOMPARE(after.primaryAlive, quint8(0));
     QCOMPARE(after.secondaryCounter, 2u);
     QCOMPARE(after.ownerPid, qint64(-1));
     QCOMPARE(after.ownerUserName[0], '\0');
@@ -264,6 +277,7 @@ void tst_SingleInstance::keyFollowsUserVersionPathAndOptions()
     Sandbox box;
     const QString program = peer(box);
     const QString key = keyOf(box, program);
+    QCOMPARE(key, instanceKeyOf(program)); // the recipe, written out again
     QCOMPARE(key.size(), 44);
     QVERIFY(!key.contains(QLatin1Char('/')));
     QVERIFY(key.endsWith(QLatin1Char('=')));
@@ -279,6 +293,93 @@ void tst_SingleInstance::keyFollowsUserVersionPathAndOptions()
     QCOMPARE(keyOf(box, program, { QStringLiteral("--options"), QStringLiteral("2") }), machineWide);
     QVERIFY(keyOf(box, program, { QStringLiteral("--options"), QStringLiteral("16") }) != machineWide);
     QVERIFY(keyOf(box, program, { QStringLiteral("--extra"), QStringLiteral("x") }) != key);
+}
+
+void tst_SingleInstance::everyPathOfTheDecisionSaysItsMessage_data()
+{
+    QTest::addColumn<QString>("before");       // "": nothing; "primary": one holds the role; "torn": an all-zero block
+    QTest::addColumn<QString>("fail");         // VARIABLE=CALLS for the test build of the block
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("role");
+    QTest::addColumn<QByteArray>("messages");  // as "%{type}: %{message}" lines
+
+    const QByteArray fatal = "critical: SingleApplication:  %1 \"SharedBlock::%2: injected failure\"\n";
+    const auto fatalLine = [&](QSharedMemory::SharedMemoryError code, const char *call) {
+        return QByteArray(fatal).replace("%1", QByteArray::number(int(code))).replace("%2", call);
+    };
+    const QByteArray unlockFailed = "debug: \"SharedBlock::unlock: injected failure\"\n";
+    const QByteArray warning = "warning: SingleApplication: Shared memory block has been in an inconsistent state "
+                               "from more than 5s. Assuming primary instance failure.\n";
+
+    QTest::newRow("primary") << "" << "" << QStringList() << 0 << QByteArray("role primary 0") << QByteArray();
+    QTest::newRow("secondary") << "primary" << "" << QStringList() << 0 << QByteArray("role secondary 1") << QByteArray();
+    QTest::newRow("create fails") << "" << "VELLIX_FAIL_CREATE=1" << QStringList() << 1 << QByteArray()
+            << "critical: SingleApplication: Unable to create block.\n" + fatalLine(QSharedMemory::PermissionDenied, "create");
+    QTest::newRow("lock after create fails") << "" << "VELLIX_FAIL_LOCK=1" << QStringList() << 1 << QByteArray()
+            << "critical: SingleApplication: Unable to lock memory block after create.\n" + fatalLine(QSharedMemory::LockError, "lock");
+    QTest::newRow("lock after attach fails") << "primary" << "VELLIX_FAIL_LOCK=1" << QStringList() << 1 << QByteArray()
+            << "critical: SingleApplication: Unable to lock memory block after attach.\n" + fatalLine(QSharedMemory::LockError, "lock");
+    QTest::newRow("lock after the random wait fails") << "torn" << "VELLIX_FAIL_LOCK=2" << QStringList() << 1 << QByteArray()
+            << "critical: SingleApplication: Unable to lock memory after random wait.\n" + fatalLine(QSharedMemory::LockError, "lock");
+    QTest::newRow("unlock before the random wait fails") << "torn" << "VELLIX_FAIL_UNLOCK=1" << QStringList() << 0
+            << QByteArray("role primary 0")
+            << "debug: SingleApplication: Unable to unlock memory for random wait.\n" + unlockFailed + warning;
+    QTest::newRow("unlock after primary start fails") << "" << "VELLIX_FAIL_UNLOCK=1" << QStringList() << 0
+            << QByteArray("role primary 0")
+            << "debug: SingleApplication: Unable to unlock memory after primary start.\n" + unlockFailed;
+    QTest::newRow("unlock after secondary start fails") << "primary" << "VELLIX_FAIL_UNLOCK=1" << QStringList() << 0
+            << QByteArray("role secondary 1")
+            << "debug: SingleApplication: Unable to unlock memory after secondary start.\n" + unlockFailed;
+    QTest::newRow("unlock in a refused start fails") << "primary" << "VELLIX_FAIL_UNLOCK=1"
+            << QStringList{ "--no-secondary" } << 0 << QByteArray()
+            << "debug: SingleApplication: Unable to unlock memory at end of execution.\n" + unlockFailed;
+}
+
+void tst_SingleInstance::everyPathOfTheDecisionSaysItsMessage()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, fail);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, role);
+    QFETCH(QByteArray, messages);
+    Sandbox box;
+    const QString program = box.install(QStringLiteral(SI_PEER_FAULTY_PATH), QStringLiteral("bin"),
+                                        QStringLiteral("si_faulty"));
+    QProcessEnvironment env = box.environment();
+    env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{type}: %{message}"));
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=true"));
+
+    QProcess primary;
+    const QString release = box.path(QStringLiteral("release"));
+    if (before == QLatin1String("primary")) {
+        primary.setProcessEnvironment(box.environment());
+        primary.start(program, { QStringLiteral("--hold-until"), release });
+        QByteArray line;
+        QVERIFY(waitForLine(primary, &line));
+        QCOMPARE(line, QByteArray("role primary 0"));
+    } else if (before == QLatin1String("torn")) {
+        const QString blockFile = box.blockFile(keyOf(box, program));
+        QDir().mkpath(QFileInfo(blockFile).path());
+        ::chmod(QFile::encodeName(QFileInfo(blockFile).path()).constData(), 0700);
+        QVERIFY(writeAll(blockFile, QByteArray(152, '\0')));
+    }
+    if (!fail.isEmpty())
+        env.insert(fail.section(QLatin1Char('='), 0, 0), fail.section(QLatin1Char('='), 1));
+
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    QCOMPARE(firstLine(process), role);
+    QCOMPARE(process.readAllStandardError(), messages);
+
+    writeAll(release, "go");
+    if (primary.state() != QProcess::NotRunning)
+        QVERIFY(primary.waitForFinished());
 }
 
 QTEST_GUILESS_MAIN(tst_SingleInstance)
