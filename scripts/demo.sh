@@ -8,7 +8,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 demo=$(mktemp -d)
 trap 'rm -rf "$demo"' EXIT
-export HOME="$demo/home" TMPDIR="$demo/tmp" XDG_CONFIG_HOME="$demo/config"
+export HOME="$demo/home" TMPDIR="$demo/tmp" XDG_CONFIG_HOME="$demo/config" XDG_CACHE_HOME="$demo/cache"
+unset XDG_RUNTIME_DIR # the throw-away temporary folder is the helper's own place
 mkdir -p "$HOME" "$TMPDIR" "$XDG_CONFIG_HOME"
 folder="$demo/Program Files/Vellix"
 
