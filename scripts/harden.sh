@@ -13,7 +13,7 @@ need_packages g++ clang libclang-rt-14-dev cmake ninja-build qtbase5-dev qtbase5
 echo "== The test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$top" -B "$top/build-asan" -G Ninja -DVELLIX_SANITIZE=ON -DVELLIX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$top/build-asan"
-UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 VELLIX_STRESS_ROUNDS=10 \
     ctest --test-dir "$top/build-asan" --output-on-failure -j2
 
 echo "== Fuzzing, ${FUZZ_SECONDS:-45} s a target"
