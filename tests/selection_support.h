@@ -39,6 +39,15 @@ inline QStringList deliveredPaths(const QList<Launch> &launches, const QString &
     return sorted(paths);
 }
 
+// Paths of a selection, all different, under a folder named by the label.
+inline QStringList pathsFor(const QString &label, int count)
+{
+    QStringList paths;
+    for (int i = 0; i < count; ++i)
+        paths.append(QStringLiteral("C:\\%1\\file %2.pdf").arg(label).arg(i));
+    return paths;
+}
+
 class SelectionRig
 {
 public:

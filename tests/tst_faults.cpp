@@ -16,14 +16,6 @@
 
 namespace {
 
-QStringList pathsFor(const QString &label, int count)
-{
-    QStringList paths;
-    for (int i = 0; i < count; ++i)
-        paths.append(QStringLiteral("C:\\%1\\file %2.pdf").arg(label).arg(i));
-    return paths;
-}
-
 qint64 peakKb(qint64 pid)
 {
     for (const QByteArray &line : readAll(QStringLiteral("/proc/%1/status").arg(pid)).split('\n')) {

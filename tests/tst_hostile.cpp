@@ -16,14 +16,6 @@
 
 namespace {
 
-QStringList pathsFor(const QString &label, int count)
-{
-    QStringList paths;
-    for (int i = 0; i < count; ++i)
-        paths.append(QStringLiteral("C:\\%1\\file %2.pdf").arg(label).arg(i));
-    return paths;
-}
-
 bool endedWithoutSignal(const Processes &copies)
 {
     return std::all_of(copies.begin(), copies.end(), [](const auto &copy) {
