@@ -1,4 +1,4 @@
-#include "shared_block.h"
+#include "shared_block_p.h"
 
 #include "private_folder.h"
 
@@ -136,36 +136,9 @@ bool sameFile(int fd, const QByteArray &path)
 
 } // namespace
 
-class SharedBlockPrivate
+void SharedBlockPrivate::setErrnoError(const char *function, int code)
 {
-public:
-    explicit SharedBlockPrivate(const QString &key) : key(key) {}
-
-    bool openLockFile(const char *function);
-    bool map(int fd, int bytes, const char *function);
-    void detach();
-    void setError(QSharedMemory::SharedMemoryError code, const char *function, const QString &what);
-    void setErrnoError(const char *function, int code)
-    {
-        setError(errorFromErrno(code), function, QString::fromLocal8Bit(std::strerror(code)));
-    }
-
-    QString key;
-    QByteArray blockPath;
-    int dataFd = -1;
-    int lockFd = -1;
-    void *memory = nullptr;
-    int memorySize = 0;
-    bool locked = false;
-    QSharedMemory::SharedMemoryError error = QSharedMemory::NoError;
-    QString errorString;
-};
-
-void SharedBlockPrivate::setError(QSharedMemory::SharedMemoryError code, const char *function,
-                                  const QString &what)
-{
-    error = code;
-    errorString = QLatin1String("SharedBlock::") + QLatin1String(function) + QLatin1String(": ") + what;
+    setError(errorFromErrno(code), function, QString::fromLocal8Bit(std::strerror(code)));
 }
 
 bool SharedBlockPrivate::openLockFile(const char *function)
@@ -323,11 +296,6 @@ bool SharedBlock::attach(int minimumSize)
     return d->map(fd, int(st.st_size), "attach");
 }
 
-bool SharedBlock::isAttached() const
-{
-    return d->memory != nullptr;
-}
-
 bool SharedBlock::lock(int timeoutMs)
 {
     if (d->locked)
@@ -358,29 +326,4 @@ bool SharedBlock::unlock()
     }
     d->locked = false;
     return true;
-}
-
-void *SharedBlock::data()
-{
-    return d->memory;
-}
-
-const void *SharedBlock::constData() const
-{
-    return d->memory;
-}
-
-int SharedBlock::size() const
-{
-    return d->memorySize;
-}
-
-QSharedMemory::SharedMemoryError SharedBlock::error() const
-{
-    return d->error;
-}
-
-QString SharedBlock::errorString() const
-{
-    return d->errorString;
 }

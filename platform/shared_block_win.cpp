@@ -1,4 +1,4 @@
-#include "shared_block.h"
+#include "shared_block_p.h"
 
 #include <qt_windows.h>
 
@@ -39,33 +39,10 @@ QSharedMemory::SharedMemoryError errorFromWindows(DWORD code)
 
 } // namespace
 
-class SharedBlockPrivate
+void SharedBlockPrivate::setWindowsError(const char *function, unsigned long code)
 {
-public:
-    explicit SharedBlockPrivate(const QString &key) : key(key) {}
-
-    bool openMutex(const char *function);
-    bool map(const char *function);
-    void detach();
-    void setError(QSharedMemory::SharedMemoryError code, const char *function, const QString &what)
-    {
-        error = code;
-        errorString = QLatin1String("SharedBlock::") + QLatin1String(function) + QLatin1String(": ") + what;
-    }
-    void setWindowsError(const char *function, DWORD code)
-    {
-        setError(errorFromWindows(code), function, qt_error_string(int(code)));
-    }
-
-    QString key;
-    HANDLE mutex = nullptr;
-    HANDLE mapping = nullptr;
-    void *memory = nullptr;
-    int memorySize = 0;
-    bool locked = false;
-    QSharedMemory::SharedMemoryError error = QSharedMemory::NoError;
-    QString errorString;
-};
+    setError(errorFromWindows(code), function, qt_error_string(int(code)));
+}
 
 bool SharedBlockPrivate::openMutex(const char *function)
 {
@@ -175,11 +152,6 @@ bool SharedBlock::attach(int minimumSize)
     return true;
 }
 
-bool SharedBlock::isAttached() const
-{
-    return d->memory != nullptr;
-}
-
 bool SharedBlock::lock(int timeoutMs)
 {
     if (d->locked)
@@ -216,29 +188,4 @@ bool SharedBlock::unlock()
     }
     d->locked = false;
     return true;
-}
-
-void *SharedBlock::data()
-{
-    return d->memory;
-}
-
-const void *SharedBlock::constData() const
-{
-    return d->memory;
-}
-
-int SharedBlock::size() const
-{
-    return d->memorySize;
-}
-
-QSharedMemory::SharedMemoryError SharedBlock::error() const
-{
-    return d->error;
-}
-
-QString SharedBlock::errorString() const
-{
-    return d->errorString;
 }
