@@ -1,6 +1,5 @@
 #include "process_list.h"
 
-#include <QtCore/qcoreapplication.h>
 #include <QtCore/qdir.h>
 #include <QtCore/qfile.h>
 #include <QtCore/qfileinfo.h>

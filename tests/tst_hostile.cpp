@@ -2,17 +2,14 @@
 // read-only temporary folder does to a selection: nothing loses a path,
 // and no copy waits past the bound.
 
+#include "instance_block.h"
 #include "selection_support.h"
-
-#include <QtCore/qdatetime.h>
 
 #include <csignal>
 #include <cstring>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "instance_block.h"
 
 namespace {
 
