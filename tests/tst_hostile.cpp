@@ -108,9 +108,11 @@ void tst_Hostile::stoppedLockHolderHoldsNobodyPastTheBound()
     QVERIFY2(tookMs < 70000, QByteArray::number(tookMs).constData());
     QVERIFY(endedWithoutSignal(copies));
     // No block to be had: each copy says so and starts the editor alone.
-    QCOMPARE(exitCodes(copies), QVector<int>(5, 1).toList());
-    for (const auto &copy : copies)
-        QVERIFY(copy->readAllStandardError().contains("SingleApplication: Unable to lock memory block after attach."));
+    for (const auto &copy : copies) {
+        const QByteArray said = copy->readAllStandardError();
+        QVERIFY2(copy->exitCode() == 1 && said.contains("SingleApplication: Unable to lock memory block after attach."),
+                 said.constData());
+    }
     QCOMPARE(deliveredPaths(r.launches(), QStringLiteral("-ftype_print")), sorted(paths));
 
     // Once the holder goes on, the helper works as before.
