@@ -22,6 +22,10 @@
 #include <cstdio>
 #include <cstring>
 
+#ifndef Q_OS_WIN
+#  include <unistd.h>
+#endif
+
 #ifdef Q_OS_WIN
 #  include <qt_windows.h>
 #endif
@@ -72,6 +76,12 @@ int main(int argc, char **argv)
 #ifdef Q_OS_WIN
     ::Sleep(INFINITE);
 #else
+    // In a session of its own. Left in the test runner's process group, it
+    // would be continued by the kernel (SIGHUP, then SIGCONT, to every
+    // member of a group with stopped members that becomes orphaned) as soon
+    // as some detached process of another test there loses its parent, and
+    // with SIGHUP ignored by the runner it would let the lock go early.
+    ::setsid();
     std::raise(SIGSTOP);
 #endif
     block.unlock();
