@@ -11,16 +11,19 @@
 // ended (taskkill /f), still holding the lock.
 
 #include "instance_block.h"
+#include "instance_key.h"
 #include "login_name.h"
 #include "shared_block.h"
+#include "single_application.h"
 
-#include <QtCore/qcryptographichash.h>
+#include <QtCore/qdir.h>
 #include <QtCore/qfileinfo.h>
 #include <QtCore/qstring.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #ifndef Q_OS_WIN
 #  include <unistd.h>
@@ -32,23 +35,43 @@
 
 namespace {
 
-// The recipe of the helper's own key, for a helper at that path.
+#ifdef Q_OS_WIN
+// The version the framework gives a program that sets none: its version
+// resource's product version, as a.b.c.d; empty without one.
+QString productVersionOf(const QString &path)
+{
+    const std::wstring file = QDir::toNativeSeparators(path).toStdWString();
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0)
+        return QString();
+    QByteArray data(int(size), '\0');
+    VS_FIXEDFILEINFO *info = nullptr;
+    UINT length = 0;
+    if (!::GetFileVersionInfoW(file.c_str(), 0, size, data.data())
+        || !::VerQueryValueW(data.constData(), L"\\", reinterpret_cast<void **>(&info), &length) || !info)
+        return QString();
+    return QStringLiteral("%1.%2.%3.%4").arg(HIWORD(info->dwProductVersionMS)).arg(LOWORD(info->dwProductVersionMS))
+            .arg(HIWORD(info->dwProductVersionLS)).arg(LOWORD(info->dwProductVersionLS));
+}
+#endif
+
+// The helper's own key, by the helper's own recipe, for a copy at that
+// path started by this user.
 QString keyOfHelper(const QString &path)
 {
     const QFileInfo helper(path);
+    InstanceIdentity identity;
 #ifdef Q_OS_WIN
-    const QString name = helper.baseName();
-    const QString file = helper.absoluteFilePath();
+    identity.applicationName = helper.baseName();
+    identity.applicationFilePath = helper.absoluteFilePath();
+    identity.applicationVersion = productVersionOf(identity.applicationFilePath);
 #else
-    const QString name = helper.fileName();
-    const QString file = helper.canonicalFilePath();
+    identity.applicationName = helper.fileName();
+    identity.applicationFilePath = helper.canonicalFilePath();
 #endif
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData("SingleApplication", 17);
-    hash.addData(name.toUtf8());
-    hash.addData(file.toLower().toUtf8());
-    hash.addData(systemLoginName().toUtf8());
-    return QString::fromLatin1(hash.result().toBase64().replace('/', '_'));
+    identity.loginName = systemLoginName();
+    return instanceKeyFor(identity, SingleApplication::PerUserScope);
 }
 
 } // namespace

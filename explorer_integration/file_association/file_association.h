@@ -7,7 +7,9 @@
 
 #if defined(_WIN32)
 #  define FILE_ASSOCIATION_CALL __stdcall
-#  if defined(FILE_ASSOCIATION_BUILD)
+#  if defined(FILE_ASSOCIATION_PLAIN_EXPORT)
+#    define FILE_ASSOCIATION_API __declspec(dllexport)
+#  elif defined(FILE_ASSOCIATION_BUILD)
 #    define FILE_ASSOCIATION_API // exported by file_association.def, by its decorated name only
 #  else
 #    define FILE_ASSOCIATION_API __declspec(dllimport)

@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # The Windows program under Wine, with the real registry, named shared
 # memory and its lock, named pipes, GetUserNameW and process start.
-#   run_wine_tests.sh BUILD_DIR    (a cross build: VellixContextMenu.exe and the test programs)
+#   run_wine_tests.sh BUILD_DIR
+# BUILD_DIR is the 32-bit cross build, the product: its headers and
+# resources are checked on every machine. Its behaviour runs under 32-bit
+# Wine where this machine starts 32-bit programs; else the 64-bit build of
+# the same sources in $VELLIX_WIN64_BUILD runs under 64-bit Wine
+# (VELLIX_WINE_BUILD=win64 asks for that one anyway). Skipped (77) only
+# where no Wine can run at all, and failed then too with VELLIX_REQUIRE_WINE=1.
 set -uo pipefail
 build=$(cd "$1" && pwd)
-export WINEARCH=win32 WINEDEBUG=-all
+export WINEDEBUG=-all
 export WINEPREFIX=$(mktemp -d /tmp/vellix-wine.XXXXXX)
-trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX"' EXIT
+WINESERVER=wineserver
+trap '"$WINESERVER" -k >/dev/null 2>&1; rm -rf "$WINEPREFIX"' EXIT
 
 passed=0
 failed=0
@@ -23,11 +30,16 @@ same() { # expected, actual
     diff <(printf '%s\n' "$1") <(printf '%s\n' "$2") | sed 's/^/         /'
     return 1
 }
+absent() { # text, where
+    ! grep -qF -- "$1" <<<"$2"
+}
+finish() {
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+}
 
 exe="$build/bin/VellixContextMenu.exe"
-
-query() { wine reg query "$1" /s 2>/dev/null | tr -d '\r'; }
-shell='HKCU\Software\Classes\SystemFileAssociations\.pdf\Shell'
 
 # --- the executable itself -------------------------------------------------
 headers=$(i686-w64-mingw32-objdump -p "$exe")
@@ -54,26 +66,56 @@ manifest=$(wrestool -x --raw --type=24 "$exe" 2>/dev/null)
 check "manifest asks for asInvoker" grep -q 'level="asInvoker"' <<<"$manifest"
 check "manifest names common controls 6" grep -q 'Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest"
 
-# --- what needs Wine itself ----------------------------------------------
-# Wine runs the 32-bit program as a 32-bit Linux process. Some kernels (and
-# virtual machines) cannot start those at all; then nothing below can run
-# here, and the suite says so instead of passing or failing.
-if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-    echo "SKIP   : this machine cannot start 32-bit programs, so Wine cannot run the helper here;" \
-         "only its build and headers were checked"
+# --- which build runs, and under which Wine --------------------------------
+# Wine runs a 32-bit program as a 32-bit Linux process, which some kernels
+# (and virtual machines) cannot start; 64-bit Wine needs nothing of the kind.
+if [ "${VELLIX_WINE_BUILD:-}" != win64 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1 \
+    && [ -x /usr/lib/wine/wine ]; then
+    run_build=$build
+    export WINEARCH=win32 WINE=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver32
+    echo "RUNS   : the 32-bit program under 32-bit Wine: this machine starts 32-bit programs"
+elif [ -z "${VELLIX_WIN64_BUILD:-}" ]; then
+    echo "FAIL!  : this machine cannot start 32-bit programs (or win64 was asked for), and no 64-bit build" \
+         "was given in VELLIX_WIN64_BUILD: neither build can run"
+    failed=$((failed + 1))
+    finish
+elif /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+    run_build=$(cd "$VELLIX_WIN64_BUILD" && pwd)
+    export WINEARCH=win64 WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+    export WINELOADER=$WINE
+    if [ "${VELLIX_WINE_BUILD:-}" = win64 ]; then
+        echo "RUNS   : the 64-bit build under 64-bit Wine: VELLIX_WINE_BUILD=win64 asked for it"
+    else
+        echo "RUNS   : the 64-bit build under 64-bit Wine: this machine cannot start 32-bit programs"
+    fi
+else
+    echo "SKIP   : this machine can run no Wine at all (neither 32-bit programs nor wine64);" \
+         "only the 32-bit program's build and headers were checked"
     echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ] || exit 1
+    [ "$failed" -eq 0 ] && [ -z "${VELLIX_REQUIRE_WINE:-}" ] || exit 1
     exit 77
 fi
-wineboot -i >/dev/null 2>&1 || { echo "FAIL!  : wineboot"; exit 1; }
+wine() { "$WINE" "$@"; }
+query() { wine reg query "$1" /s 2>/dev/null | tr -d '\r'; }
+shell='HKCU\Software\Classes\SystemFileAssociations\.pdf\Shell'
+
+wine wineboot -i >/dev/null 2>&1 || { echo "FAIL!  : wineboot"; exit 1; }
+# As on Windows, a name that begins with a dot hides nothing.
+wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >/dev/null 2>&1
+# The task list stands where Windows keeps it, and is run in place of
+# Wine's own, which prints nothing.
+cp "$run_build/bin/tasklist.exe" "$WINEPREFIX/drive_c/windows/system32/tasklist.exe"
+wine reg add 'HKCU\Software\Wine\DllOverrides' /v tasklist.exe /d native /f >/dev/null 2>&1
+# The user's temporary folder, as Wine reports it.
+temp_windows=$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
+temp_unix=$(wine winepath.exe -u "$temp_windows" 2>/dev/null | tr -d '\r')
 
 folder='C:\Program Files\Vellix Test'
 unix_folder="$WINEPREFIX/drive_c/Program Files/Vellix Test"
-cmake --install "$build" --prefix "$unix_folder" >/dev/null
-cp "$build/bin/editor_double_win.exe" "$unix_folder/Vellix.exe"
-cp "$build/bin/tasklist.exe" "$unix_folder/tasklist.exe"
-cp "$build/bin/starter.exe" "$WINEPREFIX/drive_c/starter.exe"
-cp "$build/bin/block_holder.exe" "$unix_folder/block_holder.exe"
+cmake --install "$run_build" --prefix "$unix_folder" >/dev/null
+cp "$run_build/bin/editor_double_win.exe" "$unix_folder/Vellix.exe"
+cp "$run_build/bin/starter.exe" "$WINEPREFIX/drive_c/starter.exe"
+cp "$run_build/bin/block_holder.exe" "$unix_folder/block_holder.exe"
 helper="$folder\\VellixContextMenu.exe"
 # --- install and uninstall -------------------------------------------------
 wine reg add "$shell\\OtherApp\\command" /ve /d 'other.exe "%1"' /f >/dev/null 2>&1
@@ -118,41 +160,106 @@ wine "$helper" uninstall; code=$?
 check "uninstall ends with 0" same 0 "$code"
 check "uninstall leaves other programs' entries only" same "$(printf '\n%s' "$other")" "$(query "$shell")"
 check "uninstall removes the program identifier" \
-    bash -c "! wine reg query 'HKCR\\Vellix.exe' 2>&1 | grep -q 'HKEY_CLASSES_ROOT'"
+    absent 'HKEY_CLASSES_ROOT' "$(wine reg query 'HKCR\Vellix.exe' 2>&1)"
 check "uninstall takes the association back" \
-    bash -c "! wine reg query 'HKCU\\Software\\Classes\\.pdf' /ve 2>/dev/null | grep -q Vellix.exe"
+    absent Vellix.exe "$(wine reg query 'HKCU\Software\Classes\.pdf' /ve 2>/dev/null)"
+
+
+# --- the task list double answers as the Windows tool does -----------------
+tasklist() { wine tasklist.exe "$@" 2>"$WINEPREFIX/tasklist.err" | tr -d '\r'; }
+table=$(tasklist)
+check "task list: a blank line, then the two header lines" same \
+    "$(printf '\n%s\n%s' 'Image Name                     PID Session Name        Session#    Mem Usage' \
+        '========================= ======== ================ =========== ============')" \
+    "$(head -3 <<<"$table")"
+check "task list: /NH leaves the header lines out" \
+    absent 'Image Name' "$(tasklist /NH)"
+# A copy of the tool under a long name lists itself, cut to 25 characters.
+cp "$run_build/bin/tasklist.exe" "$WINEPREFIX/drive_c/A task list of a long name.exe"
+check "task list: the image name is cut to 25 characters" grep -q '^A task list of a long nam  ' \
+    <<<"$(wine 'C:\A task list of a long name.exe' | tr -d '\r')"
+check "task list: /FO CSV /NH quotes every field" \
+    grep -qE '^"services\.exe","[0-9]+","[A-Za-z]+","[0-9]+","[0-9,]+ K"$' <<<"$(tasklist /FO CSV /NH)"
+check "task list: /FO CSV has its header line" \
+    same '"Image Name","PID","Session Name","Session#","Mem Usage"' "$(tasklist /FO CSV | head -1)"
+session=$(tasklist /FO CSV /NH /FI "IMAGENAME eq services.exe" | head -1 | cut -d'"' -f8)
+check "task list: IMAGENAME eq NAME lists that image alone" \
+    same services.exe "$(tasklist /FO CSV /NH /FI "IMAGENAME eq SERVICES.EXE" | cut -d'"' -f2 | sort -u)"
+check "task list: SESSION eq N lists that session alone" \
+    same "$session" "$(tasklist /FO CSV /NH /FI "SESSION eq $session" | cut -d'"' -f8 | sort -u)"
+check "task list: no match is an INFO line on standard output" \
+    same 'INFO: No tasks are running which match the specified criteria.' \
+    "$(tasklist /FI 'IMAGENAME eq nothing-of-the-kind.exe')"
+wine tasklist.exe /Q >/dev/null 2>"$WINEPREFIX/tasklist.err"; code=$?
+check "task list: an unknown option is an error on standard error, exit code 1" \
+    same "1:ERROR: Invalid argument/option - '/Q'." "$code:$(head -1 "$WINEPREFIX/tasklist.err" | tr -d '\r')"
+wine tasklist.exe /FI 'COLOUR eq blue' >/dev/null 2>"$WINEPREFIX/tasklist.err"; code=$?
+check "task list: an unknown filter is an error on standard error, exit code 1" \
+    same "1:ERROR: The search filter cannot be recognized." "$code:$(tr -d '\r' <"$WINEPREFIX/tasklist.err")"
 
 # --- a selection, one copy per file, all at once ---------------------------
-selection() { # count
+# Started in the background: start_selection COUNT NAME, then
+# check_selection COUNT NAME [WHAT] once it has ended.
+start_selection() {
     local count=$1 paths=() i
-    for i in $(seq 1 "$count"); do paths+=("C:\\Docs\\report $i;v2.pdf"); done
-    rm -rf "$unix_folder/launches"
-    local out
-    out=$(wine 'C:\starter.exe' "$helper" -ftype_merge "${paths[@]}" | tr -d '\r')
-    sleep 1
+    for i in $(seq 1 "$count"); do paths+=("C:\\Docs\\$2 $i;v2.pdf"); done
+    wine 'C:\starter.exe' "$helper" -ftype_merge "${paths[@]}" | tr -d '\r' >"$WINEPREFIX/$2.out"
+}
+check_selection() {
+    local count=$1 out what=${3:-$1 at once}
+    out=$(cat "$WINEPREFIX/$2.out")
     local launches=("$unix_folder/launches/"*.launch)
-    check "$count at once: every copy ends with 0" same "$count" "$(grep -c '^exit 0$' <<<"$out")"
-    check "$count at once: one editor start" same 1 "${#launches[@]}"
+    check "$what: every copy ends with 0" same "$count" "$(grep -c '^exit 0$' <<<"$out")"
+    check "$what: one editor start" same 1 "${#launches[@]}"
     local expected
     expected="-ftype_merge;$(grep '^pid ' <<<"$out" | sort -k2,2 | cut -d' ' -f3- | paste -sd';')"
-    check "$count at once: every path once, in the textual order of process ids" \
+    check "$what: every path once, in the textual order of process ids" \
         same "$expected" "$(cat "${launches[0]}" 2>/dev/null)"
+    rm -rf "$unix_folder/launches"
 }
+selection() { # count [what]
+    start_selection "$1" "selection"
+    sleep 0.5
+    check_selection "$1" "selection" "${2:-$1 at once}"
+}
+
+# A run without a selection leaves the hand-off folder where the helper
+# keeps it, in the temporary folder that Wine reports; a selection's
+# primary removes it.
+wine "$helper"
+check "the hand-off folder is in the user's temporary folder" test -d "$temp_unix/VellixContextMenu"
 selection 1
 selection 5
 selection 15
+check "hand-off folder removed after a selection" test ! -e "$temp_unix/VellixContextMenu"
+for round in 1 2 3 4 5; do
+    selection 30 "storm round $round of 30"
+done
 
-# --- a copy ended while it holds the block's lock --------------------------
-# The holder takes the helper's lock and waits; taskkill /f ends it there.
-# The system hands the lock on, and the next selection goes as ever.
+# --- copies waiting on a lock whose holder is ended ------------------------
+# The holder takes the helper's own lock (the helper's key, by the
+# helper's recipe, through the same layer) and waits. Copies started
+# meanwhile wait on it; ended with taskkill /f, the holder leaves the lock
+# abandoned, and the system hands it to one of them: the selection goes on
+# at once, not after the minute.
+running_copies() {
+    tasklist /FO CSV /NH /FI "IMAGENAME eq VellixContextMenu.exe" | grep -c '^"VellixContextMenu.exe"'
+}
 wine "$folder\\block_holder.exe" --helper "$helper" > "$WINEPREFIX/holder.out" 2>/dev/null &
 holder=$!
 for _ in $(seq 100); do grep -q locked "$WINEPREFIX/holder.out" 2>/dev/null && break; sleep 0.1; done
 check "holder took the lock" grep -q locked "$WINEPREFIX/holder.out"
-wine taskkill /f /im block_holder.exe >/dev/null 2>&1
+start_selection 5 waiting &
+waiting=$!
+sleep 1.5
+check "copies started meanwhile wait on the holder's lock" same 5 "$(running_copies)"
+killed_at=$(date +%s%N)
+wine taskkill.exe /f /im block_holder.exe >/dev/null 2>&1
 wait "$holder" 2>/dev/null
-selection 5
-check "hand-off folder removed" bash -c "! ls -d '$WINEPREFIX'/drive_c/users/*/Temp/VellixContextMenu 2>/dev/null"
+wait "$waiting"
+took_ms=$(( ($(date +%s%N) - killed_at) / 1000000 ))
+check "the waiting copies went on within seconds of the holder's end (${took_ms} ms)" test "$took_ms" -lt 15000
+check_selection 5 waiting "5 waiting on an abandoned lock"
+check "hand-off folder removed" test ! -e "$temp_unix/VellixContextMenu"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
