@@ -33,6 +33,13 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
     const QString handoffFolder = handoffFolderPath();
     makePrivateFolder(handoffFolder);
 
+    // A flag without a path names no file: there is nothing to hand on.
+    const bool selection = arguments.size() >= 2 && isVerbFlag(arguments.first());
+    // A primary that will not gather gives its role up at once, so that
+    // copies of a selection started meanwhile hand off among themselves.
+    if (!selection && !app.secondaryRole())
+        app.giveUpPrimaryRole();
+
     if (arguments.isEmpty())
         return 0;
 
@@ -53,12 +60,10 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
             return 0;
         }
     }
+    if (!selection)
+        return 0;
 
-    // A flag without a path names no file: there is nothing to hand on.
-    if (isVerbFlag(arguments.first()) && arguments.size() >= 2) {
-        if (app.secondaryRole())
-            handOffSelection(app, handoffFolder, arguments.at(0), arguments.at(1));
-        collectSelection(app, handoffFolder, arguments.at(0), arguments.at(1));
-    }
-    return 0;
+    if (app.secondaryRole())
+        handOffSelection(app, handoffFolder, arguments.at(0), arguments.at(1));
+    return collectSelection(app, handoffFolder, arguments.at(0), arguments.at(1)) ? 0 : EditorNotStartedExitCode;
 }

@@ -13,6 +13,10 @@ QString handoffFolderPath();
 // registry could not be read.
 constexpr int RegistryUnusableExitCode = 2;
 
+// The exit code of a copy of a selection whose start of the editor failed;
+// the paths it could not deliver stay for the next primary.
+constexpr int EditorNotStartedExitCode = 1;
+
 // One run of the helper once its application object exists: makes sure the
 // hand-off folder is there and does what the arguments ask. Returns the exit
 // code; a secondary's hand-off ends the process itself.

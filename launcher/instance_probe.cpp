@@ -4,20 +4,24 @@
 
 #include <QtCore/qcoreapplication.h>
 #include <QtCore/qregexp.h>
-#include <QtCore/qstringlist.h>
 
-int countListedCopies(const QByteArray &taskList, const QString &applicationName)
+namespace {
+
+// The task list is given this long at most.
+constexpr int TaskListTimeoutMs = 30000;
+
+} // namespace
+
+int countListedCopies(const QStringList &imageNames, const QString &applicationName)
 {
-    // Decoded up to the first NUL byte; bad UTF-8 becomes U+FFFD.
-    const QString text = QString::fromUtf8(taskList.constData());
-    const QStringList lines = text.split(QStringLiteral("\r\n"), Qt::KeepEmptyParts);
     // The name is matched as it stands: a copy named "Helper(2)" must find
     // its own line.
     const QRegExp pattern(QRegExp::escape(applicationName), Qt::CaseSensitive, QRegExp::RegExp);
-    return lines.filter(pattern).size();
+    return imageNames.filter(pattern).size();
 }
 
-bool isSoleRunningCopy()
+bool isSoleRunningCopy(int timeoutMs)
 {
-    return countListedCopies(runningProcessList(), QCoreApplication::applicationName()) == 1;
+    const QStringList names = runningImageNames(qMin(timeoutMs, TaskListTimeoutMs));
+    return countListedCopies(names, QCoreApplication::applicationName()) <= 1;
 }

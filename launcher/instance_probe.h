@@ -1,13 +1,16 @@
 #ifndef INSTANCE_PROBE_H
 #define INSTANCE_PROBE_H
 
-#include <QtCore/qstring.h>
+#include <QtCore/qstringlist.h>
 
-// Lines of a task list (CR LF between lines) that contain the application's
+// Processes of a task list whose image name contains the application's
 // name anywhere, letter case included.
-int countListedCopies(const QByteArray &taskList, const QString &applicationName);
+int countListedCopies(const QStringList &imageNames, const QString &applicationName);
 
 // True when the task list shows exactly one copy of this program: this one.
-bool isSoleRunningCopy();
+// A list that cannot be had within timeoutMs, or that does not show even
+// this copy, tells nothing; then this is true as well, and the caller goes
+// on as the registrations of the other copies allow.
+bool isSoleRunningCopy(int timeoutMs);
 
 #endif // INSTANCE_PROBE_H

@@ -1,10 +1,12 @@
 #include "selection_handoff.h"
 
+#include "command_line.h"
 #include "instance_probe.h"
 #include "private_folder.h"
 #include "process_list.h"
 #include "single_application.h"
 #include "text_files.h"
+#include "verbs.h"
 
 #include <QtCore/qdir.h>
 #include <QtCore/qdiriterator.h>
@@ -17,13 +19,19 @@
 #include <cstdlib>
 
 // A copy's path travels in a file named after its process id. The file is
-// written whole under a hidden draft name first, then put in place under
-// the shared block's lock, and only while the primary that the copy
-// registered with still holds its role; the primary gives up its role and
-// claims the files it gathers (by renaming them to hidden names of its own)
-// under the same lock. So each file goes to exactly one editor start, and a
-// copy that comes too late, or cannot write its file at all, starts the
-// editor with its own path: a second start rather than a lost path.
+// written whole under a draft name first, then put in place under the
+// shared block's lock, and only while the primary that the copy registered
+// with still holds its role and runs; the primary gives up its role and
+// claims the files it gathers (by renaming them to names of its own) under
+// the same lock. So each file goes to exactly one editor start, and a copy
+// that comes too late, or cannot write its file at all, starts the editor
+// with its own path: a second start rather than a lost path.
+//
+// The file's first line names the verb of the copy's own action and the
+// primary it was meant for; the path follows. The primary starts the editor
+// once for each verb (its own first), and separately for what a primary
+// that died left behind, so every path goes under the verb it was picked
+// for. A file that holds a path alone goes with the primary's own.
 
 namespace {
 
@@ -38,19 +46,28 @@ constexpr int QuietWindowMs = 200;
 constexpr int PollIntervalMs = 5;
 constexpr qint64 ProbeIntervalMs = 25;
 
-// A task list that never shows the primary alone (a tool that cannot run,
-// a stranger whose name contains ours, a copy stopped for good) must not
-// keep the files from the editor for ever.
+// A task list that never shows the primary alone (a stranger whose name
+// contains ours, a copy stopped for good) must not keep the files from the
+// editor for ever. The forced release at the end is part of the bound.
 constexpr qint64 MaxWaitMs = 60000;
 
 // The lock is held for microseconds; a release that cannot have it this
 // soon is tried again in the next round, and at the end of the wait the
-// role is given up without it after this long.
+// role is given up without it after what is left of the bound (at least the
+// first, at most the second).
 constexpr int ReleaseLockTimeoutMs = 500;
 constexpr int ForcedReleaseLockTimeoutMs = 5000;
 
+// Names of the program's own work files: drafts (".<pid>.draft") and claims
+// (".claimed-<pid>-<name>"). They are told by their names on every system;
+// on Windows a leading dot hides nothing.
 const QLatin1String draftSuffix(".draft");
 const QLatin1String claimPrefix(".claimed-");
+
+bool isWorkFileName(const QString &fileName)
+{
+    return fileName.startsWith(QLatin1Char('.'));
+}
 
 QString handoffFilePath(const QString &folder, qint64 pid)
 {
@@ -79,18 +96,51 @@ qint64 ownerOfWorkFile(const QString &fileName)
     return pid.toLongLong();
 }
 
-// Writes the path whole under the draft name and returns that name; empty
+// What one hand-off file carries.
+struct HandedPath
+{
+    QString verbFlag;     // empty: the primary's own
+    qint64 primaryPid = 0; // the primary it was meant for; 0: the primary's own
+    QString path;
+    QString claim;        // the file it came in, once claimed
+};
+
+QString handoffText(const QString &verbFlag, qint64 primaryPid, const QString &path)
+{
+    return verbFlag + QLatin1Char(' ') + QString::number(primaryPid) + QLatin1Char('\n') + path;
+}
+
+HandedPath parseHandoffText(const QString &text)
+{
+    HandedPath handed;
+    handed.path = text;
+    const int end = text.indexOf(QLatin1Char('\n'));
+    if (end < 0)
+        return handed;
+    const QString header = text.left(end);
+    bool numeric = false;
+    const qint64 pid = header.section(QLatin1Char(' '), 1).toLongLong(&numeric);
+    const QString flag = header.section(QLatin1Char(' '), 0, 0);
+    if (!isVerbFlag(flag) || !numeric || pid <= 0)
+        return handed;
+    handed.verbFlag = flag;
+    handed.primaryPid = pid;
+    handed.path = text.mid(end + 1);
+    return handed;
+}
+
+// Writes the text whole under the draft name and returns that name; empty
 // when it could not be written whole (no folder of ours, a full disk), and
 // then no draft is left behind. The primary of an earlier selection removes
 // the folder once it is empty, so it may have to be made again.
-QString writeDraft(const QString &folder, const QString &filePath)
+QString writeDraft(const QString &folder, const QString &text)
 {
     const QString draft = draftFilePath(folder, QCoreApplication::applicationPid());
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (!makePrivateFolder(folder))
             return QString();
         QFile::remove(draft);
-        if (appendTextToFile(draft, filePath))
+        if (appendTextToFile(draft, text))
             return draft;
         QFile::remove(draft);
     }
@@ -113,39 +163,87 @@ void serveEventsFor(int milliseconds)
 }
 
 // Under the lock: the files of the folder become this primary's by taking
-// hidden names of its own, so that no later primary gathers them again.
-// Returns the claimed names in the order of the listing.
-QStringList claimHandoffFiles(const QString &folder)
+// names of its own, so that no later primary gathers them again. A file
+// meant for another primary that still runs is left to that one. Returns
+// what the claimed files carry, in the order of the listing.
+QList<HandedPath> claimHandoffFiles(const QString &folder)
 {
-    QStringList claimed;
+    QList<HandedPath> claimed;
     if (!isPrivateFolder(folder))
         return claimed;
-    for (const QString &path : listFilePaths(folder)) {
-        const QString claim = claimedFilePath(folder, QFileInfo(path).fileName());
-        if (QFile::rename(path, claim))
-            claimed.append(claim);
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        if (isWorkFileName(entry.fileName()) || entry.isSymLink())
+            continue;
+        HandedPath handed = parseHandoffText(readTextFile(entry.absoluteFilePath()));
+        if (handed.primaryPid != 0 && handed.primaryPid != ownPid && isRunningCopy(handed.primaryPid))
+            continue;
+        const QString claim = claimedFilePath(folder, entry.fileName());
+        if (!QFile::rename(entry.absoluteFilePath(), claim))
+            continue;
+        handed.claim = claim;
+        claimed.append(handed);
     }
     return claimed;
 }
 
-// Removes what this primary claimed, and what else lies in the folder but
-// the hand-off files, drafts and claims of copies still running; then the
-// folder itself once it is empty. Links are removed, never followed.
-void removeGathered(const QString &folder, const QStringList &claimed)
+// One start of the editor: the verb and paths that share it, and the files
+// they came in.
+struct EditorStart
 {
-    for (const QString &path : claimed)
-        QFile::remove(path);
+    QString verbFlag;
+    qint64 primaryPid = 0;
+    QStringList paths;
+    QStringList claims;
+};
+
+// This primary's own action first, then the others (another verb, or what a
+// dead primary left) in the order they were found.
+QList<EditorStart> startsFor(const QString &ownFlag, const QList<HandedPath> &handed)
+{
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    QList<EditorStart> starts{ EditorStart{ ownFlag, ownPid, {}, {} } };
+    for (const HandedPath &item : handed) {
+        const QString flag = item.verbFlag.isEmpty() ? ownFlag : item.verbFlag;
+        const qint64 pid = item.primaryPid == 0 ? ownPid : item.primaryPid;
+        auto start = std::find_if(starts.begin(), starts.end(), [&](const EditorStart &s) {
+            return s.verbFlag == flag && s.primaryPid == pid;
+        });
+        if (start == starts.end())
+            start = starts.insert(starts.end(), EditorStart{ flag, pid, {}, {} });
+        start->paths.append(item.path);
+        if (!item.claim.isEmpty())
+            start->claims.append(item.claim);
+    }
+    return starts;
+}
+
+// A claim whose start failed is put back under its name, for the next
+// primary to deliver; it is never removed unread.
+void giveBack(const QString &claim)
+{
+    const QFileInfo info(claim);
+    const QString name = info.fileName().mid(claimPrefix.size()).section(QLatin1Char('-'), 1);
+    QFile::rename(claim, info.path() + QLatin1Char('/') + name);
+}
+
+// Removes what else lies in the folder but the hand-off files, drafts and
+// claims of copies still running; then the folder itself once it is empty.
+// Links are removed, never followed.
+void removeLeftovers(const QString &folder)
+{
     QDirIterator entries(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     while (entries.hasNext()) {
         const QString path = entries.next();
         const QFileInfo entry = entries.fileInfo();
         if (entry.isDir() && !entry.isSymLink()) {
-            QDir(path).removeRecursively();
+            removeTree(path);
             continue;
         }
         const qint64 owner = ownerOfWorkFile(entry.fileName());
         const bool inUse = entry.isFile() && !entry.isSymLink()
-                && (!entry.isHidden() || (owner > 0 && isRunningCopy(owner)));
+                && (!isWorkFileName(entry.fileName()) || (owner > 0 && isRunningCopy(owner)));
         if (!inUse)
             QFile::remove(path);
     }
@@ -154,34 +252,61 @@ void removeGathered(const QString &folder, const QStringList &claimed)
 
 } // namespace
 
-void launchEditor(const QString &verbFlag, const QStringList &paths)
+bool launchEditor(const QString &verbFlag, const QStringList &paths, QList<int> *failedStarts)
 {
     const QString editor = QCoreApplication::applicationDirPath() + QStringLiteral("/Vellix.exe");
-    QProcess::startDetached(editor, QStringList{ (QStringList{ verbFlag } + paths).join(QLatin1Char(';')) });
+    // The system bounds a command line: a long selection goes in several
+    // starts, each with the verb and as many whole paths as fit, in order.
+    bool allStarted = true;
+    int first = 0;
+    do {
+        QString argument = verbFlag;
+        int next = first;
+        while (next < paths.size()) {
+            const QString longer = argument + QLatin1Char(';') + paths.at(next);
+            if (next > first && !fitsOneStart(editor, longer))
+                break;
+            argument = longer;
+            ++next;
+        }
+        if (!QProcess::startDetached(editor, QStringList{ argument })) {
+            allStarted = false;
+            for (int i = first; failedStarts && i < next; ++i)
+                failedStarts->append(i);
+        }
+        first = next;
+    } while (first < paths.size());
+    return allStarted;
 }
 
 void handOffSelection(SingleApplication &app, const QString &handoffFolder, const QString &verbFlag,
                       const QString &filePath)
 {
-    const QString draft = writeDraft(handoffFolder, filePath);
+    const QString draft = writeDraft(handoffFolder, handoffText(verbFlag, app.primaryProcessId(), filePath));
     const QString handoffFile = handoffFilePath(handoffFolder, QCoreApplication::applicationPid());
-    const bool handedOn = !draft.isEmpty() && app.commitToPrimary([&] {
-        return putInPlace(draft, handoffFile);
-    });
-    if (!handedOn) {
-        if (!draft.isEmpty())
+    const bool handedOn = !draft.isEmpty() && app.commitToPrimary(
+            [&] { return putInPlace(draft, handoffFile); },
+            [&] { return QFile::rename(handoffFile, draft); });
+    if (handedOn)
+        std::exit(0);
+    const bool started = launchEditor(verbFlag, { filePath });
+    if (!draft.isEmpty()) {
+        // An editor that cannot be started leaves the path for the next
+        // primary to deliver.
+        if (!started)
+            putInPlace(draft, handoffFile);
+        else
             QFile::remove(draft);
-        launchEditor(verbFlag, { filePath });
     }
-    std::exit(0);
+    std::exit(started ? 0 : 1);
 }
 
-void collectSelection(SingleApplication &app, const QString &handoffFolder,
+bool collectSelection(SingleApplication &app, const QString &handoffFolder,
                       const QString &verbFlag, const QString &filePath)
 {
-    const QString draft = writeDraft(handoffFolder, filePath);
-    const bool ownFileWritten = !draft.isEmpty()
-            && putInPlace(draft, handoffFilePath(handoffFolder, QCoreApplication::applicationPid()));
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    const QString draft = writeDraft(handoffFolder, handoffText(verbFlag, ownPid, filePath));
+    const bool ownFileWritten = !draft.isEmpty() && putInPlace(draft, handoffFilePath(handoffFolder, ownPid));
     if (!draft.isEmpty() && !ownFileWritten)
         QFile::remove(draft);
 
@@ -205,7 +330,7 @@ void collectSelection(SingleApplication &app, const QString &handoffFolder,
     // last look; from then on a new copy becomes a primary of its own, and
     // one that registered with us but comes too late starts the editor
     // itself.
-    QStringList claimed;
+    QList<HandedPath> claimed;
     const auto claim = [&] { claimed = claimHandoffFiles(handoffFolder); };
     bool released = false;
     serveEventsFor(200);
@@ -213,25 +338,40 @@ void collectSelection(SingleApplication &app, const QString &handoffFolder,
     while (!released && clock.elapsed() < MaxWaitMs) {
         if (clock.elapsed() - lastRegistration >= QuietWindowMs && clock.elapsed() - lastProbe >= ProbeIntervalMs) {
             lastProbe = clock.elapsed();
-            released = isSoleRunningCopy()
+            released = isSoleRunningCopy(int(MaxWaitMs - clock.elapsed()))
                     && app.releasePrimaryRole(registered, false, ReleaseLockTimeoutMs, claim);
         }
         if (!released)
             serveEventsFor(PollIntervalMs);
     }
     watch.stop();
-    if (!released)
-        app.releasePrimaryRole(registered, true, ForcedReleaseLockTimeoutMs, claim);
+    if (!released) {
+        const int left = int(qBound<qint64>(ReleaseLockTimeoutMs, MaxWaitMs - clock.elapsed(), ForcedReleaseLockTimeoutMs));
+        app.releasePrimaryRole(registered, true, left, claim);
+    }
 
-    QStringList paths;
-    for (const QString &file : qAsConst(claimed))
-        paths.append(readTextFile(file));
+    QList<EditorStart> starts = startsFor(verbFlag, claimed);
     // Without a hand-off file of its own (no folder of ours, a full disk),
     // this copy's path still goes to the editor.
     if (!ownFileWritten)
-        paths.append(filePath);
-    launchEditor(verbFlag, paths);
+        starts.first().paths.append(filePath);
+    bool allStarted = true;
+    for (const EditorStart &start : qAsConst(starts)) {
+        if (start.paths.isEmpty() && start.primaryPid != ownPid)
+            continue;
+        QList<int> failed;
+        allStarted = launchEditor(start.verbFlag, start.paths, &failed) && allStarted;
+        // The claims line up with the paths, but for this copy's own path
+        // when it came without a file (last).
+        for (int i = 0; i < start.claims.size(); ++i) {
+            if (failed.contains(i))
+                giveBack(start.claims.at(i));
+            else
+                QFile::remove(start.claims.at(i));
+        }
+    }
 
     if (isPrivateFolder(handoffFolder))
-        removeGathered(handoffFolder, claimed);
+        removeLeftovers(handoffFolder);
+    return allStarted;
 }

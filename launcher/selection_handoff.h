@@ -6,21 +6,28 @@
 class SingleApplication;
 
 // Starts the editor beside the helper, detached, with one argument: the
-// verb flag and the paths, joined by ";".
-void launchEditor(const QString &verbFlag, const QStringList &paths);
+// verb flag and the paths, joined by ";". Where that would pass the
+// system's bound on a command line, the editor is started several times,
+// each with the flag and as many whole paths as fit, in order. Returns
+// whether every start succeeded; the indexes of the paths whose start
+// failed go to failedStarts.
+bool launchEditor(const QString &verbFlag, const QStringList &paths, QList<int> *failedStarts = nullptr);
 
 // A secondary copy leaves its path in the hand-off folder, in a file named
 // after its process id, for the primary it registered with, and ends the
 // process with exit code 0. When that primary has given up its role
 // meanwhile, or the file cannot be written, it starts the editor with its
-// own path under its own verb instead.
+// own path under its own verb instead, and ends with exit code 1 if that
+// start fails (then its file stays for the next primary).
 [[noreturn]] void handOffSelection(SingleApplication &app, const QString &handoffFolder,
                                    const QString &verbFlag, const QString &filePath);
 
 // The primary copy leaves its own path the same way, waits until the other
 // copies of the selection have left theirs, and starts the editor once with
-// the verb flag and every path.
-void collectSelection(SingleApplication &app, const QString &handoffFolder,
+// the verb flag and every path (once more for each other verb among the
+// files, and for what a primary that died left). False when a start failed;
+// the files of that start stay for the next primary.
+bool collectSelection(SingleApplication &app, const QString &handoffFolder,
                       const QString &verbFlag, const QString &filePath);
 
 #endif // SELECTION_HANDOFF_H

@@ -7,13 +7,19 @@
 // folder of the shared blocks and the primary's channel live in the user's
 // temporary location, where no other user may create a name.
 
-// The user's own temporary folder. On Windows it is the user's profile's.
-// Elsewhere the first of these that is a folder of the user's, that nobody
-// else can write into and that the user can write to: $XDG_RUNTIME_DIR,
-// then the temporary location ($TMPDIR, /tmp), then a folder of the user's
-// cache ($XDG_CACHE_HOME, ~/.cache), which is made when missing. Every copy
-// of the program started with the same environment gets the same answer.
+// The user's own temporary folder, chosen once per process. On Windows it
+// is the user's profile's. Elsewhere the first of these that is a folder of
+// the user's, that nobody else can write into and that the user can write
+// to: $XDG_RUNTIME_DIR, then the temporary location ($TMPDIR, /tmp), then
+// a folder of the user's cache ($XDG_CACHE_HOME, ~/.cache) named for the
+// machine, which is made when missing. Every copy of the program started
+// with the same environment gets the same answer.
 QString temporaryFolder();
+
+#ifndef Q_OS_WIN
+// The choice itself, made anew at each call.
+QString chooseTemporaryFolder();
+#endif
 
 // The name under which the primary's channel listens and is reached: in
 // the user's own temporary folder, where the framework lets us choose.
@@ -23,9 +29,13 @@ QString privateChannelName(const QString &key);
 // user, and returns whether the path is now such a folder of ours.
 bool makePrivateFolder(const QString &path);
 
-// True when the path is a real folder (not a link to one) that belongs to the
-// current user and that nobody else can write into.
+// True when the path is a real folder (not a link or a junction to one)
+// that belongs to the current user and that nobody else can write into.
 bool isPrivateFolder(const QString &path);
+
+// Removes the folder and everything in it; a link or a junction inside is
+// removed itself, never followed.
+bool removeTree(const QString &path);
 
 // Where a system shares its temporary folder between users, a folder name
 // that another user already holds there cannot be ours; this is the name to

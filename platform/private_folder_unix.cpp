@@ -3,7 +3,9 @@
 #include <QtCore/qdir.h>
 #include <QtCore/qfile.h>
 #include <QtCore/qfileinfo.h>
+#include <QtCore/qdiriterator.h>
 #include <QtCore/qstandardpaths.h>
+#include <QtCore/qsysinfo.h>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -26,7 +28,7 @@ bool isUsablePlace(const QString &path)
 
 } // namespace
 
-QString temporaryFolder()
+QString chooseTemporaryFolder()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (isUsablePlace(runtime))
@@ -36,10 +38,21 @@ QString temporaryFolder()
     const QString temporary = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
     if (isUsablePlace(temporary))
         return temporary;
+    // A home shared over the network is shared by machines, whose copies
+    // must not meet: the folder carries the machine's name.
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
-            + QStringLiteral("/vellix-runtime");
+            + QStringLiteral("/vellix-runtime-") + QSysInfo::machineHostName();
     makePrivateFolder(cache);
     return cache;
+}
+
+QString temporaryFolder()
+{
+    // Chosen once: a runtime folder made or removed at login or logout
+    // meanwhile must not part the lock, the block and the hand-off folder
+    // of one process.
+    static const QString folder = chooseTemporaryFolder();
+    return folder;
 }
 
 QString privateChannelName(const QString &key)
@@ -69,4 +82,19 @@ bool isPrivateFolder(const QString &path)
 QString userOwnAlternative(const QString &path)
 {
     return path + QLatin1Char('-') + QString::number(::geteuid());
+}
+
+bool removeTree(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0)
+        return false;
+    // A link is removed itself; what it points at stays.
+    if (!S_ISDIR(st.st_mode))
+        return ::unlink(native.constData()) == 0;
+    QDirIterator entries(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    while (entries.hasNext())
+        removeTree(entries.next());
+    return ::rmdir(native.constData()) == 0;
 }

@@ -1,15 +1,138 @@
 #include "private_folder.h"
 
 #include <QtCore/qdir.h>
+#include <QtCore/qdiriterator.h>
 #include <QtCore/qfileinfo.h>
 #include <QtCore/qstandardpaths.h>
 
-// The temporary location is the user's own profile folder on Windows.
+#include <qt_windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
-QString temporaryFolder()
+#include <memory>
+#include <vector>
+
+// The temporary folder is the user's profile's, unless a policy has
+// redirected it to one that users share (C:\Temp): then the folders of the
+// program in it must be the user's own as on any shared folder. A folder of
+// ours belongs to the user's SID, nobody else may add to it, and a
+// reparse point (a junction, a link) in its place is never used nor
+// followed.
+
+namespace {
+
+const wchar_t *native(const QString &path)
+{
+    return reinterpret_cast<const wchar_t *>(path.utf16());
+}
+
+struct LocalFreer
+{
+    void operator()(void *memory) const { ::LocalFree(memory); }
+};
+
+// The SID of the user this process runs as.
+std::vector<BYTE> currentUserSid()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    std::vector<BYTE> sid;
+    if (size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        PSID user = reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid;
+        const DWORD length = ::GetLengthSid(user);
+        sid.assign(static_cast<BYTE *>(user), static_cast<BYTE *>(user) + length);
+    }
+    ::CloseHandle(token);
+    return sid;
+}
+
+QString sidText(const std::vector<BYTE> &sid)
+{
+    wchar_t *text = nullptr;
+    if (sid.empty() || !::ConvertSidToStringSidW(PSID(sid.data()), &text))
+        return QString();
+    const QString result = QString::fromWCharArray(text);
+    ::LocalFree(text);
+    return result;
+}
+
+bool isWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
+{
+    return ::IsWellKnownSid(sid, type);
+}
+
+// Rights that let a holder add, remove or rename names in a folder, or
+// change who may.
+constexpr ACCESS_MASK WritingRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE
+        | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// Nobody but the user, the system and the administrators may write into
+// the folder.
+bool othersCannotWrite(PACL dacl, PSID user)
+{
+    if (!dacl)
+        return false; // a null DACL lets everyone do everything
+    ACL_SIZE_INFORMATION info;
+    if (!::GetAclInformation(dacl, &info, sizeof info, AclSizeInformation))
+        return false;
+    for (DWORD i = 0; i < info.AceCount; ++i) {
+        void *ace = nullptr;
+        if (!::GetAce(dacl, i, &ace))
+            return false;
+        const ACE_HEADER *header = static_cast<const ACE_HEADER *>(ace);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
+            continue;
+        const ACCESS_ALLOWED_ACE *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
+        PSID trustee = PSID(const_cast<DWORD *>(&allowed->SidStart));
+        if (!(allowed->Mask & WritingRights) || ::EqualSid(trustee, user)
+            || isWellKnown(trustee, WinLocalSystemSid) || isWellKnown(trustee, WinBuiltinAdministratorsSid))
+            continue;
+        return false;
+    }
+    return true;
+}
+
+bool isReparsePoint(const QString &path)
+{
+    const DWORD attributes = ::GetFileAttributesW(native(QDir::toNativeSeparators(path)));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A folder only the user (and the system) can reach, its rights not taken
+// from the parent.
+bool createPrivateFolder(const QString &path)
+{
+    const QString user = sidText(currentUserSid());
+    if (user.isEmpty())
+        return false;
+    const QString sddl = QStringLiteral("D:P(A;OICI;FA;;;%1)(A;OICI;FA;;;SY)").arg(user);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(native(sddl), SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    std::unique_ptr<void, LocalFreer> owned(descriptor);
+    SECURITY_ATTRIBUTES attributes = { sizeof attributes, descriptor, FALSE };
+    return ::CreateDirectoryW(native(QDir::toNativeSeparators(path)), &attributes)
+            || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+QString chosenTemporaryFolder()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
     return folder.isEmpty() ? QDir::tempPath() : folder;
+}
+
+} // namespace
+
+QString temporaryFolder()
+{
+    // Chosen once: the lock, the block and the hand-off folder of one
+    // process always live in one place.
+    static const QString folder = chosenTemporaryFolder();
+    return folder;
 }
 
 QString privateChannelName(const QString &key)
@@ -19,17 +142,54 @@ QString privateChannelName(const QString &key)
 
 bool makePrivateFolder(const QString &path)
 {
-    QDir().mkpath(path);
+    const QFileInfo info(path);
+    if (!info.exists() && !isReparsePoint(path)) {
+        QDir().mkpath(info.absolutePath());
+        createPrivateFolder(path);
+    }
     return isPrivateFolder(path);
 }
 
 bool isPrivateFolder(const QString &path)
 {
-    const QFileInfo info(path);
-    return info.isDir() && !info.isSymLink();
+    const DWORD attributes = ::GetFileAttributesW(native(QDir::toNativeSeparators(path)));
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+        || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    const std::vector<BYTE> user = currentUserSid();
+    if (user.empty())
+        return false;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    if (::GetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    std::unique_ptr<void, LocalFreer> owned(descriptor);
+    return owner && ::EqualSid(owner, PSID(user.data())) && othersCannotWrite(dacl, PSID(user.data()));
 }
 
-QString userOwnAlternative(const QString &)
+QString userOwnAlternative(const QString &path)
 {
-    return QString();
+    const QString user = sidText(currentUserSid());
+    return user.isEmpty() ? QString() : path + QLatin1Char('-') + user;
+}
+
+bool removeTree(const QString &path)
+{
+    // A junction or a link is removed itself; what it points at stays.
+    if (isReparsePoint(path)) {
+        const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+        return ::RemoveDirectoryW(name.c_str()) || ::DeleteFileW(name.c_str());
+    }
+    QDirIterator entries(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    while (entries.hasNext()) {
+        const QString entry = entries.next();
+        if (entries.fileInfo().isDir() || isReparsePoint(entry))
+            removeTree(entry);
+        else
+            QFile::remove(entry);
+    }
+    return QDir().rmdir(path);
 }

@@ -36,10 +36,11 @@ QString procEntryOf(qint64 pid)
 } // namespace
 
 // The user's own processes: copies that another user runs hand their
-// selection to a primary of their own, and must not hold ours up.
-QByteArray runningProcessList()
+// selection to a primary of their own, and must not hold ours up. /proc is
+// read at once; there is nothing to wait for.
+QStringList runningImageNames(int)
 {
-    QByteArray list;
+    QStringList names;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         bool numeric = false;
@@ -49,13 +50,10 @@ QByteArray runningProcessList()
             || st.st_uid != ::geteuid())
             continue;
         const QByteArray name = executableNameOf(procEntryOf(entry.toLongLong()));
-        if (name.isEmpty())
-            continue;
-        if (!list.isEmpty())
-            list += "\r\n";
-        list += name;
+        if (!name.isEmpty())
+            names.append(QFile::decodeName(name));
     }
-    return list;
+    return names;
 }
 
 // A process id may have been given to another program since, or to a copy

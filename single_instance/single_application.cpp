@@ -73,7 +73,17 @@ bool SingleApplication::releasePrimaryRole(quint32 expectedCount, bool force, in
     return d->releasePrimaryRole(expectedCount, force, timeoutMs, whileLocked);
 }
 
-bool SingleApplication::commitToPrimary(const std::function<bool()> &commit)
+void SingleApplication::giveUpPrimaryRole()
 {
-    return d->commitToPrimary(commit);
+    d->releasePrimaryRole(d->readSecondaryCounter(), true, SingleApplicationPrivate::EndLockTimeoutMs, nullptr);
+}
+
+qint64 SingleApplication::primaryProcessId() const
+{
+    return d->listener ? QCoreApplication::applicationPid() : d->registeredPrimaryPid;
+}
+
+bool SingleApplication::commitToPrimary(const std::function<bool()> &commit, const std::function<bool()> &takeBack)
+{
+    return d->commitToPrimary(commit, takeBack);
 }

@@ -50,14 +50,25 @@ public:
     // longer expectedCount: a copy has registered since the caller looked.
     // Forced, the role is given up (and whileLocked runs) even when the
     // lock cannot be had within timeoutMs.
+    // A primary that the block no longer names (another copy took the role
+    // over) clears nothing, and its release goes through whatever the count.
     bool releasePrimaryRole(quint32 expectedCount, bool force, int timeoutMs,
                             const std::function<void()> &whileLocked);
+    // For a primary that has nothing to gather: gives the role up at once.
+    void giveUpPrimaryRole();
+
+    // The process id of the primary this copy registered with; its own in
+    // the primary.
+    qint64 primaryProcessId() const;
 
     // For a secondary: runs commit under the block's lock if the primary it
-    // registered with still holds the role, and returns what commit
-    // returned; false without running it when that primary has given up
-    // its role or the lock cannot be had within the bound.
-    bool commitToPrimary(const std::function<bool()> &commit);
+    // registered with still holds the role and runs, and returns what
+    // commit returned; false without running it when that primary has
+    // given up its role or died, or the lock cannot be had within the
+    // bound. A primary that gives its role up without the lock may do so
+    // while commit runs: then takeBack undoes the commit, and false comes
+    // back when it could (else the primary has taken what was committed).
+    bool commitToPrimary(const std::function<bool()> &commit, const std::function<bool()> &takeBack);
 
 Q_SIGNALS:
     void instanceStarted();

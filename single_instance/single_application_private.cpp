@@ -21,10 +21,6 @@ constexpr qint64 InconsistencyLimitMs = 5000;
 // was gone again before it could attach.
 constexpr int BlockOpenAttempts = 8;
 
-// The lock is held for microseconds at a time; a process that ends waits
-// this long for it at most, and then goes on without it.
-constexpr int EndLockTimeoutMs = 5000;
-
 } // namespace
 
 SingleApplicationPrivate::SingleApplicationPrivate(SingleApplication *owner)
@@ -97,13 +93,24 @@ void SingleApplicationPrivate::becomeSecondary()
     registeredPrimaryPid = b->ownerPid;
 }
 
-// The primary's end: its server goes, and the block no longer names it.
-// The caller holds the lock.
+// True when the block names this very process as its live primary.
+bool SingleApplicationPrivate::marksThisPrimary() const
+{
+    const InstanceBlock *b = block();
+    return b->primaryAlive != 0 && b->ownerPid == QCoreApplication::applicationPid()
+            && b->blockCrc == computeBlockCrc();
+}
+
+// The primary's end: its server goes, and the block no longer names it. A
+// mark that names another process is that one's (it took the role over
+// from this one), and stays. The caller holds the lock.
 void SingleApplicationPrivate::clearPrimaryMarks()
 {
     listener->close();
     delete listener;
     listener = nullptr;
+    if (!marksThisPrimary())
+        return;
     InstanceBlock *b = block();
     b->primaryAlive = 0;
     b->ownerPid = -1;
@@ -127,7 +134,9 @@ bool SingleApplicationPrivate::releasePrimaryRole(quint32 expectedCount, bool fo
                                                   const std::function<void()> &whileLocked)
 {
     const bool locked = sharedBlock->lock(timeoutMs);
-    if (!force && (!locked || block()->secondaryCounter != expectedCount)) {
+    // Deposed, this copy waits for no registrations: they are another's.
+    const bool deposed = locked && listener && !marksThisPrimary();
+    if (!force && (!locked || (!deposed && block()->secondaryCounter != expectedCount))) {
         if (locked)
             sharedBlock->unlock();
         return false;
@@ -143,14 +152,24 @@ bool SingleApplicationPrivate::releasePrimaryRole(quint32 expectedCount, bool fo
     return true;
 }
 
-bool SingleApplicationPrivate::commitToPrimary(const std::function<bool()> &commit)
+bool SingleApplicationPrivate::registeredPrimaryHolds() const
+{
+    const InstanceBlock *b = block();
+    return b->primaryAlive != 0 && b->ownerPid == registeredPrimaryPid && b->blockCrc == computeBlockCrc();
+}
+
+bool SingleApplicationPrivate::commitToPrimary(const std::function<bool()> &commit,
+                                               const std::function<bool()> &takeBack)
 {
     if (!sharedBlock->lock(qMax(remainingPatienceMs(), 1000)))
         return false;
-    const InstanceBlock *b = block();
-    const bool primaryHolds = b->primaryAlive != 0 && b->ownerPid == registeredPrimaryPid
-            && b->blockCrc == computeBlockCrc();
-    const bool committed = primaryHolds && commit();
+    // A primary that died keeps its mark: nothing is committed to it.
+    bool committed = registeredPrimaryHolds() && isRunningCopy(registeredPrimaryPid) && commit();
+    // A primary at the end of its wait gives its role up without the lock;
+    // if it did so meanwhile, what it gathered may or may not hold the
+    // commit. Exactly one of the two undoes or takes it.
+    if (committed && !registeredPrimaryHolds() && takeBack && takeBack())
+        committed = false;
     sharedBlock->unlock();
     return committed;
 }
@@ -170,7 +189,11 @@ bool SingleApplicationPrivate::openBlock()
                 qCritical("SingleApplication: Unable to lock memory block after create.");
                 return false;
             }
-            resetBlock();
+            // A creator held up between its create and its lock may find
+            // that another copy has meanwhile waited the block out, reset
+            // it and taken the role: that block is not reset again.
+            if (block()->blockCrc != computeBlockCrc())
+                resetBlock();
             return true;
         }
         if (sharedBlock->error() != QSharedMemory::AlreadyExists) {
@@ -222,8 +245,9 @@ SingleApplicationPrivate::decideRole(bool permitSecondary, int announceTimeoutMs
 
     // A primary that was killed cannot clear its mark; where the block
     // outlives its processes, a mark whose owner is not running is stale.
+    // So is one that names this very process: its id was given again.
     const InstanceBlock *b = block();
-    if (b->primaryAlive == 0 || !isRunningCopy(b->ownerPid)) {
+    if (b->primaryAlive == 0 || b->ownerPid == QCoreApplication::applicationPid() || !isRunningCopy(b->ownerPid)) {
         becomePrimary();
         if (!sharedBlock->unlock()) {
             qDebug("SingleApplication: Unable to unlock memory after primary start.");

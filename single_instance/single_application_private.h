@@ -41,6 +41,10 @@ public:
         SharedMemoryFailed,
     };
 
+    // The lock is held for microseconds at a time; a process that ends
+    // waits this long for it at most, and then goes on without it.
+    static constexpr int EndLockTimeoutMs = 5000;
+
     explicit SingleApplicationPrivate(SingleApplication *owner);
     ~SingleApplicationPrivate() override;
 
@@ -58,7 +62,9 @@ public:
     quint32 readSecondaryCounter() const;
     bool releasePrimaryRole(quint32 expectedCount, bool force, int timeoutMs,
                             const std::function<void()> &whileLocked);
-    bool commitToPrimary(const std::function<bool()> &commit);
+    bool commitToPrimary(const std::function<bool()> &commit, const std::function<bool()> &takeBack);
+    bool marksThisPrimary() const;
+    bool registeredPrimaryHolds() const;
     int remainingPatienceMs() const;
 
     // The instance channel.

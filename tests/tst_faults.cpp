@@ -92,11 +92,18 @@ void tst_Faults::primaryKilledDuringItsWait()
     Processes copies = r.start(QStringLiteral("-ftype_merge"), first);
     QVERIFY(waitUntilRunning(copies, 1)); // the secondaries are gone, the primary waits
     QTest::qWait(300);
-    // Each copy's path lies in a file named by its process id, and nothing else.
+    const auto primary = std::find_if(copies.begin(), copies.end(), [](const auto &copy) {
+        return copy->state() != QProcess::NotRunning;
+    });
+    QVERIFY(primary != copies.end());
+    const qint64 primaryPid = (*primary)->processId();
+    // Each copy's path lies in a file named by its process id, and nothing
+    // else: a line with its verb and its primary, then the path.
     QStringList names;
     for (int i = 0; i < first.size(); ++i) {
         names.append(QStringLiteral("%1.txt").arg(r.pids[i]));
-        QCOMPARE(readAll(r.handoffFolder() + QLatin1Char('/') + names.last()), first[i].toUtf8());
+        QCOMPARE(readAll(r.handoffFolder() + QLatin1Char('/') + names.last()),
+                 QStringLiteral("-ftype_merge %1\n%2").arg(primaryPid).arg(first[i]).toUtf8());
     }
     QCOMPARE(sorted(QDir(r.handoffFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)),
              sorted(names));
@@ -110,13 +117,15 @@ void tst_Faults::primaryKilledDuringItsWait()
     holder.release();
     QCOMPARE(r.launches(100).size(), 0);
 
-    // The next selection takes over the dead primary's mark, and what the
-    // first one left behind goes to the editor with it.
+    // The next selection, of another verb, takes over the dead primary's
+    // mark; what the first one left goes to the editor under its own verb,
+    // in a start of its own after the new selection's.
     const QStringList second = pathsFor(QStringLiteral("second"), 3);
-    QVERIFY(waitAll(r.start(QStringLiteral("-ftype_merge"), second)));
+    QVERIFY(waitAll(r.start(QStringLiteral("-ftype_print"), second)));
     const QList<Launch> launches = r.launches();
-    QCOMPARE(launches.size(), 1);
-    QCOMPARE(deliveredPaths(launches, QStringLiteral("-ftype_merge")), sorted(first + second));
+    QCOMPARE(launches.size(), 2);
+    QCOMPARE(deliveredPaths(launches.mid(0, 1), QStringLiteral("-ftype_print")), sorted(second));
+    QCOMPARE(deliveredPaths(launches.mid(1, 1), QStringLiteral("-ftype_merge")), sorted(first));
 }
 
 void tst_Faults::copiesKilledBeforeTheyWrite()

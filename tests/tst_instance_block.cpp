@@ -5,6 +5,7 @@
 #include "single_application_private.h"
 
 #include <QtCore/qfile.h>
+#include <QtCore/qprocess.h>
 #include <QtCore/qrandom.h>
 #include <QtCore/qregularexpression.h>
 #include <QtCore/qtemporarydir.h>
@@ -23,6 +24,7 @@ private Q_SLOTS:
     void crcIsTheIso3309One();
     void resetAndSecondaryStartsWriteTheirFields();
     void anyNonZeroByteMarksALivePrimary();
+    void markNamingThisProcessIsStale();
     void shortBlockFileIsNoBlock();
     void pausesSpreadEvenlyFromEightToSeventeen();
 
@@ -77,24 +79,52 @@ void tst_InstanceBlock::resetAndSecondaryStartsWriteTheirFields()
     QVERIFY(p.sharedBlock->unlock());
 }
 
+// A block that names pid as its primary, marked with the byte given.
+static QString plantedMark(const QString &key, SharedBlock &planted, unsigned char mark, qint64 pid)
+{
+    if (!planted.create(152) || !planted.lock())
+        return QString();
+    auto *block = static_cast<InstanceBlock *>(planted.data());
+    reinterpret_cast<unsigned char *>(block)[0] = mark;
+    block->ownerPid = pid;
+    block->blockCrc = instanceBlockCrc(block);
+    planted.unlock();
+    return key;
+}
+
 void tst_InstanceBlock::anyNonZeroByteMarksALivePrimary()
 {
-    // A block of another build may mark its primary with any non-zero byte.
+    // A block of another build may mark its primary with any non-zero byte;
+    // the primary is another copy of this very program file, alive.
+    QProcess copy;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TST_INSTANCE_BLOCK_WAIT"), QStringLiteral("1"));
+    copy.setProcessEnvironment(env);
+    copy.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(copy.waitForStarted());
     const QString key = randomKey();
     SharedBlock planted(key);
-    QVERIFY(planted.create(152));
-    QVERIFY(planted.lock());
-    auto *block = static_cast<InstanceBlock *>(planted.data());
-    reinterpret_cast<unsigned char *>(block)[0] = 2;
-    block->ownerPid = QCoreApplication::applicationPid(); // alive, and this very program
-    block->blockCrc = instanceBlockCrc(block);
-    QVERIFY(planted.unlock());
-
     SingleApplicationPrivate p(nullptr);
-    p.instanceKey = key;
+    p.instanceKey = plantedMark(key, planted, 2, copy.processId());
+    QVERIFY(!p.instanceKey.isEmpty());
     QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::BecameSecondary);
     QCOMPARE(p.ownNumber, 1u);
     QCOMPARE(reinterpret_cast<const unsigned char *>(planted.constData())[0], 2);
+    copy.kill();
+    copy.waitForFinished();
+}
+
+void tst_InstanceBlock::markNamingThisProcessIsStale()
+{
+    // The id of a primary that died may be given to this very process: its
+    // mark is no live primary to hand off to.
+    const QString key = randomKey();
+    SharedBlock planted(key);
+    SingleApplicationPrivate p(nullptr);
+    p.instanceKey = plantedMark(key, planted, 1, QCoreApplication::applicationPid());
+    QVERIFY(!p.instanceKey.isEmpty());
+    QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::BecamePrimary);
+    QVERIFY(p.listener != nullptr);
 }
 
 void tst_InstanceBlock::shortBlockFileIsNoBlock()
@@ -135,5 +165,15 @@ void tst_InstanceBlock::pausesSpreadEvenlyFromEightToSeventeen()
         QVERIFY2(qAbs(count - draws / 10) < draws / 200, QByteArray::number(count).constData());
 }
 
-QTEST_GUILESS_MAIN(tst_InstanceBlock)
+int main(int argc, char **argv)
+{
+    // Started by a test as a live copy of this program file.
+    if (qEnvironmentVariableIsSet("TST_INSTANCE_BLOCK_WAIT")) {
+        ::sleep(30);
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    tst_InstanceBlock test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_instance_block.moc"

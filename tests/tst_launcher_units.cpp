@@ -6,6 +6,7 @@
 #include "text_files.h"
 
 #include <QtCore/qprocess.h>
+#include <QtCore/qsysinfo.h>
 #include <QtCore/qtemporarydir.h>
 #include <QtTest/qtest.h>
 
@@ -19,6 +20,7 @@ class tst_LauncherUnits : public QObject
 private Q_SLOTS:
     void probeCountsMatchingLines_data();
     void probeCountsMatchingLines();
+    void taskListCsvGivesWholeImageNames();
     void textFilesAreUtf8WithoutMark();
     void listingIsPlainFilesInNameOrder();
     void placeIsTheUsersOwn();
@@ -27,27 +29,41 @@ private Q_SLOTS:
 
 void tst_LauncherUnits::probeCountsMatchingLines_data()
 {
-    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QStringList>("names");
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("count");
-    QTest::newRow("alone") << QByteArray("init\r\nHelper.exe\r\nsh") << "Helper" << 1;
-    QTest::newRow("two copies") << QByteArray("Helper.exe\r\nHelper.exe") << "Helper" << 2;
-    QTest::newRow("longer name") << QByteArray("Helper.exe\r\nMyHelperX.exe") << "Helper" << 2;
-    QTest::newRow("other case") << QByteArray("Helper.exe\r\nhelper.exe") << "Helper" << 1;
-    QTest::newRow("bare LF does not split") << QByteArray("Helper.exe\nHelper.exe") << "Helper" << 1;
-    QTest::newRow("nothing after NUL") << QByteArray("Helper.exe\r\n\0Helper.exe", 24) << "Helper" << 1;
-    QTest::newRow("empty list") << QByteArray() << "Helper" << 0;
-    QTest::newRow("name is no pattern") << QByteArray("Hel.per\r\nHelxper\r\nHel-per") << "Hel.per" << 1;
-    QTest::newRow("brackets of a second download") << QByteArray("Helper(2).exe\r\nHelper2.exe") << "Helper(2)" << 1;
-    QTest::newRow("bad UTF-8") << QByteArray("\xff\xfeHelper\r\n\xc3") << "Helper" << 1;
+    QTest::newRow("alone") << QStringList{ "init", "Helper.exe", "sh" } << "Helper" << 1;
+    QTest::newRow("two copies") << QStringList{ "Helper.exe", "Helper.exe" } << "Helper" << 2;
+    QTest::newRow("longer name") << QStringList{ "Helper.exe", "MyHelperX.exe" } << "Helper" << 2;
+    QTest::newRow("other case") << QStringList{ "Helper.exe", "helper.exe" } << "Helper" << 1;
+    QTest::newRow("empty list") << QStringList() << "Helper" << 0;
+    QTest::newRow("name is no pattern") << QStringList{ "Hel.per", "Helxper", "Hel-per" } << "Hel.per" << 1;
+    QTest::newRow("brackets of a second download") << QStringList{ "Helper(2).exe", "Helper2.exe" } << "Helper(2)" << 1;
+    QTest::newRow("longer than the table's column")
+            << QStringList{ "VellixContextMenu - Copy (2).exe", "VellixContextMenu.exe" }
+            << "VellixContextMenu - Copy (2)" << 1;
 }
 
 void tst_LauncherUnits::probeCountsMatchingLines()
 {
-    QFETCH(QByteArray, list);
+    QFETCH(QStringList, names);
     QFETCH(QString, name);
     QFETCH(int, count);
-    QCOMPARE(countListedCopies(list, name), count);
+    QCOMPARE(countListedCopies(names, name), count);
+}
+
+void tst_LauncherUnits::taskListCsvGivesWholeImageNames()
+{
+    // As the tool prints it with /FO CSV /NH: every field quoted, CR LF.
+    const QString csv = QString::fromUtf8(
+            "\"System Idle Process\",\"0\",\"Services\",\"0\",\"8 K\"\r\n"
+            "\"VellixContextMenu - Copy (2).exe\",\"4242\",\"Console\",\"1\",\"12,400 K\"\r\n"
+            "\"Übersicht.exe\",\"17\",\"Console\",\"1\",\"1,024 K\"\r\n"
+            "INFO: No tasks are running which match the specified criteria.\r\n"
+            "\"\",\"1\"\r\n");
+    QCOMPARE(imageNamesFromCsv(csv), (QStringList{ "System Idle Process", "VellixContextMenu - Copy (2).exe",
+                                                  QString::fromUtf8("Übersicht.exe") }));
+    QCOMPARE(imageNamesFromCsv(QString()), QStringList());
 }
 
 void tst_LauncherUnits::textFilesAreUtf8WithoutMark()
@@ -97,22 +113,26 @@ void tst_LauncherUnits::placeIsTheUsersOwn()
 
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     qputenv("TMPDIR", QFile::encodeName(temporary));
-    QCOMPARE(temporaryFolder(), runtime);
+    QCOMPARE(chooseTemporaryFolder(), runtime);
+    // Chosen once per process: what the first use found serves every use.
+    const QString chosen = temporaryFolder();
+    QCOMPARE(chosen, runtime);
     QCOMPARE(privateChannelName(QStringLiteral("KEY")), runtime + QStringLiteral("/KEY"));
 
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(openRuntime));
-    QCOMPARE(temporaryFolder(), temporary);
+    QCOMPARE(chooseTemporaryFolder(), temporary);
     qunsetenv("XDG_RUNTIME_DIR");
-    QCOMPARE(temporaryFolder(), temporary);
+    QCOMPARE(chooseTemporaryFolder(), temporary);
 
     // A folder every user can write into, as /tmp is, or none at all: a
     // private folder of the user's cache.
-    const QString cache = dir.filePath(QStringLiteral("cache/vellix-runtime"));
+    const QString cache = dir.filePath(QStringLiteral("cache/vellix-runtime-") + QSysInfo::machineHostName());
     for (const QString &unusable : { shared, dir.filePath(QStringLiteral("missing")) }) {
         qputenv("TMPDIR", QFile::encodeName(unusable));
-        QCOMPARE(temporaryFolder(), cache);
+        QCOMPARE(chooseTemporaryFolder(), cache);
         QVERIFY(isPrivateFolder(cache));
     }
+    QCOMPARE(temporaryFolder(), chosen);
     qunsetenv("TMPDIR");
     qunsetenv("XDG_CACHE_HOME");
 }

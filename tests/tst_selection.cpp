@@ -71,7 +71,8 @@ private Q_SLOTS:
     void pathsPassUnchanged();
     void onlyTheFirstPathCounts();
     void otherEntriesOfTheFolder();
-    void flagIsThePrimarys();
+    void eachPathGoesUnderItsOwnVerb();
+    void longSelectionGoesInSeveralStarts();
     void strangerWithOurNameDelaysTheLaunch_data();
     void strangerWithOurNameDelaysTheLaunch();
     void leftoverFileOfTheSamePidIsReplaced();
@@ -179,20 +180,52 @@ void tst_Selection::otherEntriesOfTheFolder()
     QVERIFY(!QFileInfo::exists(r.handoffFolder()));
 }
 
-void tst_Selection::flagIsThePrimarys()
+void tst_Selection::eachPathGoesUnderItsOwnVerb()
 {
+    // Merge on two files; while that primary waits (a stranger with our
+    // name holds it), Print on three others. Their copies find the merge
+    // primary and hand their paths to it, yet they are printed.
     SelectionRig r = rig(QStringLiteral("Vcm23q"));
-    Processes first = r.start(QStringLiteral("-ftype_merge"), { QStringLiteral("C:\\1.pdf") });
-    // The first copy is the primary once its own file is in place.
-    const QString ownFile = r.handoffFolder() + QStringLiteral("/%1.txt").arg(r.pids.first());
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(ownFile), 10000);
-    Processes second = r.start(QStringLiteral("-ftype_print"), { QStringLiteral("C:\\2.pdf") });
+    QProcess stranger;
+    stranger.start(r.box.install(QStringLiteral("/bin/sleep"), QStringLiteral("other"), QStringLiteral("Vcm23qHold")),
+                   { QStringLiteral("3") });
+    QVERIFY(stranger.waitForStarted());
+    const QStringList merged = { QStringLiteral("C:\\m1.pdf"), QStringLiteral("C:\\m2.pdf") };
+    const QStringList printed = { QStringLiteral("C:\\p1.pdf"), QStringLiteral("C:\\p2.pdf"), QStringLiteral("C:\\p3.pdf") };
+    Processes first = r.start(QStringLiteral("-ftype_merge"), merged);
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(r.handoffFolder()).entryList({ QStringLiteral("*.txt") }).size(), 2, 10000);
+    Processes second = r.start(QStringLiteral("-ftype_print"), printed);
     QVERIFY(allEndedWithZero(first));
     QVERIFY(allEndedWithZero(second));
+    stranger.waitForFinished();
+
     const QList<Launch> launches = r.launches();
-    QCOMPARE(launches.size(), 1);
-    QVERIFY(launches[0].arguments.value(0).startsWith(QLatin1String("-ftype_merge;")));
-    QCOMPARE(launches[0].arguments.value(0).split(QLatin1Char(';')).size(), 3);
+    QCOMPARE(launches.size(), 2);
+    // The primary's own action first.
+    QCOMPARE(launches[0].arguments, launchArgument(QStringLiteral("-ftype_merge"), inPidTextOrder(r.pids.mid(0, 2), merged)));
+    QCOMPARE(launches[1].arguments, launchArgument(QStringLiteral("-ftype_print"), inPidTextOrder(r.pids.mid(2), printed)));
+}
+
+void tst_Selection::longSelectionGoesInSeveralStarts()
+{
+    // 40 paths of 4,000 bytes: joined, more than one argument may hold.
+    SelectionRig r = rig(QStringLiteral("Vcm29q"));
+    const QStringList paths = numberedPaths(40, QStringLiteral("/deep/") + QString(3980, QLatin1Char('d')) + QStringLiteral("/%1.pdf"));
+    const Processes copies = r.start(QStringLiteral("-ftype_print"), paths);
+    QVERIFY(allEndedWithZero(copies));
+    const QList<Launch> launches = r.launches();
+    QVERIFY(launches.size() >= 2);
+    QStringList delivered;
+    for (const Launch &launch : launches) {
+        QCOMPARE(launch.arguments.size(), 1);
+        QVERIFY(launch.arguments[0].toUtf8().size() < 128 * 1024);
+        QStringList elements = launch.arguments[0].split(QLatin1Char(';'));
+        QCOMPARE(elements.takeFirst(), QStringLiteral("-ftype_print"));
+        delivered += elements;
+    }
+    // Every path once, whole, in order across the starts.
+    QCOMPARE(delivered, inPidTextOrder(r.pids, paths));
+    QVERIFY(!QFileInfo::exists(r.handoffFolder()));
 }
 
 void tst_Selection::strangerWithOurNameDelaysTheLaunch_data()

@@ -201,20 +201,30 @@ check "task list: an unknown filter is an error on standard error, exit code 1" 
 # Started in the background: start_selection COUNT NAME, then
 # check_selection COUNT NAME [WHAT] once it has ended.
 start_selection() {
-    local count=$1 paths=() i
-    for i in $(seq 1 "$count"); do paths+=("C:\\Docs\\$2 $i;v2.pdf"); done
-    wine 'C:\starter.exe' "$helper" -ftype_merge "${paths[@]}" | tr -d '\r' >"$WINEPREFIX/$2.out"
+    local count=$1 i
+    for i in $(seq 1 "$count"); do printf '%s\n' "C:\\Docs\\${PATH_PREFIX:-}$2 $i;v2.pdf"; done \
+        > "$WINEPREFIX/drive_c/$2.paths"
+    wine 'C:\starter.exe' "${HELPER:-$helper}" -ftype_merge "@C:\\$2.paths" | tr -d '\r' >"$WINEPREFIX/$2.out"
 }
-check_selection() {
-    local count=$1 out what=${3:-$1 at once}
+check_selection() { # count name [what [starts]]
+    local count=$1 out what=${3:-$1 at once} starts=${4:-1}
     out=$(cat "$WINEPREFIX/$2.out")
     local launches=("$unix_folder/launches/"*.launch)
     check "$what: every copy ends with 0" same "$count" "$(grep -c '^exit 0$' <<<"$out")"
-    check "$what: one editor start" same 1 "${#launches[@]}"
-    local expected
-    expected="-ftype_merge;$(grep '^pid ' <<<"$out" | sort -k2,2 | cut -d' ' -f3- | paste -sd';')"
-    check "$what: every path once, in the textual order of process ids" \
-        same "$expected" "$(cat "${launches[0]}" 2>/dev/null)"
+    if [ "$starts" = several ]; then
+        check "$what: several editor starts" test "${#launches[@]}" -ge 2
+    else
+        check "$what: one editor start" same 1 "${#launches[@]}"
+    fi
+    local expected got=() launch
+    expected=$(grep '^pid ' <<<"$out" | sort -k2,2 | cut -d' ' -f3-)
+    for launch in "${launches[@]}"; do
+        [ "$(cut -d';' -f1 "$launch" 2>/dev/null)" = -ftype_merge ] || got+=("(a start without the verb)")
+        got+=("$(cut -d';' -f2- "$launch" 2>/dev/null)")
+    done
+    # Each path holds one ";" of its own.
+    check "$what: every path once, in the textual order of process ids, under the verb" \
+        same "$expected" "$(printf '%s\n' "${got[@]}" | tr ';' '\n' | paste -d';' - -)"
     rm -rf "$unix_folder/launches"
 }
 selection() { # count [what]
@@ -235,6 +245,38 @@ check "hand-off folder removed after a selection" test ! -e "$temp_unix/VellixCo
 for round in 1 2 3 4 5; do
     selection 30 "storm round $round of 30"
 done
+
+# --- what Windows users meet -----------------------------------------------
+# The file manager starts a verb's command in the folder of the selected
+# files, where anyone may have put a tasklist.exe; the helper must start
+# the system's own. This one leaves a mark (a "launches" folder) if run.
+mkdir -p "$WINEPREFIX/drive_c/Docs"
+cp "$run_build/bin/editor_double_win.exe" "$WINEPREFIX/drive_c/Docs/tasklist.exe"
+(cd "$WINEPREFIX/drive_c/Docs" && start_selection 3 "planted")
+check_selection 3 planted "3 beside a planted tasklist.exe"
+check "a tasklist.exe in the selected files' folder is not run" test ! -e "$WINEPREFIX/drive_c/Docs/launches"
+rm -f "$WINEPREFIX/drive_c/Docs/tasklist.exe"
+
+# A name longer than the task list's table column.
+cp "$unix_folder/VellixContextMenu.exe" "$unix_folder/VellixContextMenu - Copy (2).exe"
+began=$(date +%s%N)
+HELPER="$folder\\VellixContextMenu - Copy (2).exe" start_selection 5 "copy"
+took_ms=$(( ($(date +%s%N) - began) / 1000000 ))
+check_selection 5 copy "5 to a helper named VellixContextMenu - Copy (2).exe"
+check "a helper whose name the table cuts finds itself at once (${took_ms} ms)" test "$took_ms" -lt 15000
+
+# Names that begin with a dot hide nothing here: the work files of dead
+# copies, a claim and a draft, are the program's own and are not delivered.
+wine "$helper"
+printf 'C:\\planted claim.pdf' > "$temp_unix/VellixContextMenu/.claimed-999996-77.txt"
+printf -- '-ftype_merge 999992\nC:\\planted draft.pdf' > "$temp_unix/VellixContextMenu/.999992.draft"
+selection 3 "3 beside a dead copy's claim and draft"
+check "the dead copies' work files are gone with the folder" test ! -e "$temp_unix/VellixContextMenu"
+
+# A selection whose one argument would pass the command line's 32,767
+# characters: several starts, each with the verb and whole paths.
+PATH_PREFIX=$(printf 'deep folder %.0s' $(seq 1 80) | tr ' ' '_')'\' start_selection 40 "long"
+check_selection 40 long "40 paths of 1,000 characters" several
 
 # --- copies waiting on a lock whose holder is ended ------------------------
 # The holder takes the helper's own lock (the helper's key, by the
