@@ -25,8 +25,9 @@ public:
 
     bool create(int size);      // read-write; fails with AlreadyExists if present
     // Read-write; a block smaller than minimumSize is not taken for one and
-    // fails with InvalidSize.
-    bool attach(int minimumSize = 1);
+    // fails with InvalidSize. Where attaching waits for the block's last
+    // user to finish with it, the wait lasts timeoutMs at most.
+    bool attach(int minimumSize = 1, int timeoutMs = DefaultLockTimeoutMs);
     bool isAttached() const;
 
     // Fails with LockError once timeoutMs have passed without the lock.

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -59,6 +60,13 @@ bool flockWithin(int fd, int operation, int timeoutMs)
         errno = ETIMEDOUT;
         return false;
     }
+    // A starter that blocks the signal (as programs that start processes
+    // from a thread blocking every signal do) hands its mask on: without
+    // this, a holder stopped for good would hold the wait for ever.
+    sigset_t alarmOnly, previousMask;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    ::pthread_sigmask(SIG_UNBLOCK, &alarmOnly, &previousMask);
     struct sigaction wake = {};
     struct sigaction previousAction;
     wake.sa_handler = wakeUp;
@@ -79,6 +87,7 @@ bool flockWithin(int fd, int operation, int timeoutMs)
 
     ::setitimer(ITIMER_REAL, &previousTimer, nullptr);
     ::sigaction(SIGALRM, &previousAction, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     errno = error == EINTR ? ETIMEDOUT : error;
     return result == 0;
 }
@@ -257,7 +266,7 @@ bool SharedBlock::create(int size)
     return d->map(fd, size, "create");
 }
 
-bool SharedBlock::attach(int minimumSize)
+bool SharedBlock::attach(int minimumSize, int timeoutMs)
 {
     if (d->memory) {
         d->setError(QSharedMemory::AlreadyExists, "attach", QStringLiteral("already attached"));
@@ -272,7 +281,7 @@ bool SharedBlock::attach(int minimumSize)
         d->setErrnoError("attach", errno);
         return false;
     }
-    if (!flockWithin(fd, LOCK_SH, DefaultLockTimeoutMs)) {
+    if (!flockWithin(fd, LOCK_SH, timeoutMs)) {
         d->setErrnoError("attach", errno);
         ::close(fd);
         return false;

@@ -129,7 +129,7 @@ bool SharedBlock::create(int size)
     return true;
 }
 
-bool SharedBlock::attach(int minimumSize)
+bool SharedBlock::attach(int minimumSize, int)
 {
     if (d->memory) {
         d->setError(QSharedMemory::AlreadyExists, "attach", QStringLiteral("already attached"));

@@ -200,7 +200,7 @@ bool SingleApplicationPrivate::openBlock()
             qCritical("SingleApplication: Unable to create block.");
             return false;
         }
-        if (sharedBlock->attach(int(sizeof(InstanceBlock)))) {
+        if (sharedBlock->attach(int(sizeof(InstanceBlock)), remainingPatienceMs())) {
             if (!sharedBlock->lock(remainingPatienceMs())) {
                 qCritical("SingleApplication: Unable to lock memory block after attach.");
                 return false;

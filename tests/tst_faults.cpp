@@ -11,6 +11,8 @@
 
 #include <pwd.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +79,7 @@ private Q_SLOTS:
     void strangersOnThePrimarysChannel_data();
     void strangersOnThePrimarysChannel();
     void twoUsersAtOnceKeepTheirSelections();
+    void selectionBesideAnInstallThatWasPrimary();
 };
 
 void tst_Faults::cleanupTestCase()
@@ -294,3 +297,33 @@ void tst_Faults::twoUsersAtOnceKeepTheirSelections()
 
 QTEST_GUILESS_MAIN(tst_Faults)
 #include "tst_faults.moc"
+
+void tst_Faults::selectionBesideAnInstallThatWasPrimary()
+{
+    // An install that is the primary and takes its time (the registry
+    // file's lock is held for a while): copies of a selection started
+    // meanwhile must not hand their paths to it, for it never gathers.
+    SelectionRig r(QStringLiteral("VcmInst"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    const QString registry = r.box.config() + QStringLiteral("/Zentharo/Registry");
+    QVERIFY(QDir().mkpath(registry));
+    const int lockFd = ::open(QFile::encodeName(registry + QStringLiteral("/HKEY_CURRENT_USER.reg.lock")).constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    QVERIFY(lockFd != -1 && ::flock(lockFd, LOCK_EX) == 0);
+    QProcess install;
+    install.setProcessEnvironment(r.box.environment());
+    install.start(r.helper, { QStringLiteral("install") });
+    QVERIFY(install.waitForStarted());
+    QTest::qWait(500);
+    QCOMPARE(install.state(), QProcess::Running);
+
+    const QStringList paths = pathsFor(QStringLiteral("beside"), 3);
+    const Processes copies = r.start(QStringLiteral("-ftype_print"), paths);
+    QTest::qWait(1000);
+    ::close(lockFd);
+    QVERIFY(install.waitForFinished());
+    QCOMPARE(install.exitCode(), 0);
+    QVERIFY(waitAll(copies, 30000));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    QCOMPARE(deliveredPaths(launches, QStringLiteral("-ftype_print")), sorted(paths));
+}
