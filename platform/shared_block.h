@@ -36,6 +36,9 @@ public:
 
     void *data();
     const void *constData() const;
+    // At least the size the block was created with: that size after create
+    // and on Linux after attach; after attach on Windows, where the system
+    // tells only the mapped view's, that rounded up to whole pages.
     int size() const;
 
     QSharedMemory::SharedMemoryError error() const;

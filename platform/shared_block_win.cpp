@@ -1,8 +1,10 @@
 #include "shared_block_p.h"
 
 #include <qt_windows.h>
+#include <sddl.h>
 
 #include <string>
+#include <vector>
 
 // The block is a file mapping backed by the paging file, which goes with
 // its last handle, as a segment goes with its last user. Its lock is a
@@ -11,6 +13,12 @@
 // block may be half written then; its checksum tells, and the start-up
 // decision waits on such a block and resets it. (A semaphore, which
 // QSharedMemory locks with, is never given back by a dying holder.)
+//
+// Both objects are made for the user (and the system) by name, not with
+// the creator's default security: a copy run elevated (the installer's
+// install) would otherwise make objects that the user's ordinary copies,
+// started by the file manager at the same moment, cannot open. They are
+// opened with the least rights the program uses.
 
 namespace {
 
@@ -18,6 +26,66 @@ std::wstring objectName(const char *kind, const QString &key)
 {
     return (QLatin1String("Local\\") + QLatin1String(kind) + key).toStdWString();
 }
+
+constexpr DWORD MutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+constexpr DWORD MappingRights = FILE_MAP_READ | FILE_MAP_WRITE;
+
+QString userSidText()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return QString();
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    QString text;
+    wchar_t *sid = nullptr;
+    if (size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)
+        && ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &sid)) {
+        text = QString::fromWCharArray(sid);
+        ::LocalFree(sid);
+    }
+    ::CloseHandle(token);
+    return text;
+}
+
+// Full rights for the user and the system, nobody else; labelled medium,
+// so that an elevated creator's objects are not out of its ordinary
+// copies' reach (an object of a higher label may not be written from a
+// lower one). Where the label cannot be set, the access list alone.
+class ObjectSecurity
+{
+public:
+    ObjectSecurity()
+    {
+        const QString user = userSidText();
+        if (user.isEmpty())
+            return;
+        const QString access = QStringLiteral("D:P(A;;GA;;;%1)(A;;GA;;;SY)").arg(user);
+        for (const QString &sddl : { access + QStringLiteral("S:(ML;;NW;;;ME)"), access }) {
+            const std::wstring text = sddl.toStdWString();
+            if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                       nullptr))
+                break;
+            descriptor = nullptr;
+        }
+        attributes.nLength = sizeof attributes;
+        attributes.lpSecurityDescriptor = descriptor;
+        attributes.bInheritHandle = FALSE;
+    }
+    ~ObjectSecurity()
+    {
+        if (descriptor)
+            ::LocalFree(descriptor);
+    }
+    // Null (the default security) only where the user cannot be named.
+    SECURITY_ATTRIBUTES *get() { return descriptor ? &attributes : nullptr; }
+
+private:
+    Q_DISABLE_COPY(ObjectSecurity)
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    SECURITY_ATTRIBUTES attributes = {};
+};
 
 QSharedMemory::SharedMemoryError errorFromWindows(DWORD code)
 {
@@ -52,7 +120,11 @@ bool SharedBlockPrivate::openMutex(const char *function)
     }
     if (mutex)
         return true;
-    mutex = ::CreateMutexW(nullptr, FALSE, objectName("VellixBlockLock_", key).c_str());
+    const std::wstring name = objectName("VellixBlockLock_", key);
+    ObjectSecurity security;
+    mutex = ::CreateMutexExW(security.get(), name.c_str(), 0, MutexRights);
+    if (!mutex)
+        mutex = ::OpenMutexW(MutexRights, FALSE, name.c_str());
     if (!mutex) {
         setWindowsError(function, ::GetLastError());
         return false;
@@ -62,7 +134,7 @@ bool SharedBlockPrivate::openMutex(const char *function)
 
 bool SharedBlockPrivate::map(const char *function)
 {
-    memory = ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    memory = ::MapViewOfFile(mapping, MappingRights, 0, 0, 0);
     if (!memory) {
         setWindowsError(function, ::GetLastError());
         ::CloseHandle(mapping);
@@ -110,9 +182,19 @@ bool SharedBlock::create(int size)
     }
     if (!d->openMutex("create"))
         return false;
-    d->mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, DWORD(size),
-                                      objectName("VellixBlock_", d->key).c_str());
+    // Named first: the code that tells "already exists" is read right
+    // after the call, before anything else can change it.
+    const std::wstring name = objectName("VellixBlock_", d->key);
+    ObjectSecurity security;
+    d->mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0, DWORD(size),
+                                      name.c_str());
     const DWORD code = ::GetLastError();
+    // One that exists but was made for other rights than ours is attached
+    // to, as far as they let us.
+    if (!d->mapping && code == ERROR_ACCESS_DENIED) {
+        d->setError(QSharedMemory::AlreadyExists, "create", QStringLiteral("already exists"));
+        return false;
+    }
     if (!d->mapping) {
         d->setWindowsError("create", code);
         return false;
@@ -137,7 +219,8 @@ bool SharedBlock::attach(int minimumSize, int)
     }
     if (!d->openMutex("attach"))
         return false;
-    d->mapping = ::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, objectName("VellixBlock_", d->key).c_str());
+    const std::wstring name = objectName("VellixBlock_", d->key);
+    d->mapping = ::OpenFileMappingW(MappingRights, FALSE, name.c_str());
     if (!d->mapping) {
         d->setWindowsError("attach", ::GetLastError());
         return false;

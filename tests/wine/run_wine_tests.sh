@@ -116,7 +116,17 @@ cmake --install "$run_build" --prefix "$unix_folder" >/dev/null
 cp "$run_build/bin/editor_double_win.exe" "$unix_folder/Vellix.exe"
 cp "$run_build/bin/starter.exe" "$WINEPREFIX/drive_c/starter.exe"
 cp "$run_build/bin/block_holder.exe" "$unix_folder/block_holder.exe"
+qt_test_dll=$(dirname "$(find "$run_build" -path '*/bin/Qt5Test.dll' | head -1)")/Qt5Test.dll
 helper="$folder\\VellixContextMenu.exe"
+# --- the Windows layers on their own ----------------------------------------
+cp "$run_build/bin/tst_windows_layers.exe" "$qt_test_dll" "$unix_folder/"
+# The same folder by another path: a drive letter of its own.
+ln -s "$unix_folder" "$WINEPREFIX/dosdevices/y:"
+VELLIX_ELSEWHERE='Y:' wine "$folder\\tst_windows_layers.exe" -o 'C:\layers.txt,txt' >/dev/null 2>&1
+layers=$(tr -d '\r' < "$WINEPREFIX/drive_c/layers.txt")
+grep -E '^(PASS|FAIL|SKIP|XFAIL|QWARN|   )' <<<"$layers" | grep -vE '^PASS   : tst_WindowsLayers::(init|cleanup)TestCase' | sed 's/^/         /'
+check "the Windows layers' own tests pass" grep -qE '^Totals: [0-9]+ passed, 0 failed' <<<"$layers"
+
 # --- install and uninstall -------------------------------------------------
 wine reg add "$shell\\OtherApp\\command" /ve /d 'other.exe "%1"' /f >/dev/null 2>&1
 wine reg add "$shell\\VellixEdit\\Command" /ve /d 'old' /f >/dev/null 2>&1

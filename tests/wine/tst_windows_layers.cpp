@@ -1,0 +1,271 @@
+// The Windows layers on their own, as the Wine suite runs them: the task
+// list, the image check, the private folder and the block's named objects.
+// VELLIX_ELSEWHERE names the folder of this program as reached by another
+// path (a drive letter of its own), when the suite has made one.
+
+#include "command_line.h"
+#include "private_folder.h"
+#include "process_list.h"
+#include "shared_block.h"
+
+#include <QtCore/qcoreapplication.h>
+#include <QtCore/qdir.h>
+#include <QtCore/qfileinfo.h>
+#include <QtCore/qprocess.h>
+#include <QtCore/qregularexpression.h>
+#include <QtCore/qtemporarydir.h>
+#include <QtTest/qtest.h>
+
+#include <qt_windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <string>
+
+namespace {
+
+std::wstring native(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// A copy of this program that waits, started from the file at path.
+class WaitingCopy
+{
+public:
+    explicit WaitingCopy(const QString &path)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TST_WINDOWS_LAYERS_WAIT"), QStringLiteral("1"));
+        process.setProcessEnvironment(env);
+        process.start(path, QStringList());
+        process.waitForStarted();
+    }
+    ~WaitingCopy()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QProcess process;
+};
+
+// The trustees of a security descriptor's allowing entries, as SID texts.
+QStringList allowedTrustees(PACL dacl, ACCESS_MASK rights = ~ACCESS_MASK(0))
+{
+    QStringList trustees;
+    ACL_SIZE_INFORMATION info;
+    if (!dacl || !::GetAclInformation(dacl, &info, sizeof info, AclSizeInformation))
+        return trustees;
+    for (DWORD i = 0; i < info.AceCount; ++i) {
+        void *ace = nullptr;
+        if (!::GetAce(dacl, i, &ace) || static_cast<ACE_HEADER *>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE
+            || !(static_cast<ACCESS_ALLOWED_ACE *>(ace)->Mask & rights))
+            continue;
+        wchar_t *text = nullptr;
+        if (::ConvertSidToStringSidW(PSID(&static_cast<ACCESS_ALLOWED_ACE *>(ace)->SidStart), &text)) {
+            trustees.append(QString::fromWCharArray(text));
+            ::LocalFree(text);
+        }
+    }
+    return trustees;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+QString currentUserSid()
+{
+    HANDLE token = nullptr;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+    char buffer[256];
+    DWORD size = sizeof buffer;
+    wchar_t *text = nullptr;
+    QString sid;
+    if (::GetTokenInformation(token, TokenUser, buffer, size, &size)
+        && ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &text)) {
+        sid = QString::fromWCharArray(text);
+        ::LocalFree(text);
+    }
+    ::CloseHandle(token);
+    return sid;
+}
+
+} // namespace
+
+class tst_WindowsLayers : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void taskListShowsThisProgramOnceByItsWholeName();
+    void aCopyIsTheSameFileWhateverPathReachedIt();
+    void privateFolderIsTheUsersAlone();
+    void linksAreNeitherUsedNorFollowed();
+    void namedObjectsAreTheUsersAndTheSystems();
+    void commandLineBound();
+};
+
+void tst_WindowsLayers::taskListShowsThisProgramOnceByItsWholeName()
+{
+    const QString own = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const QStringList names = runningImageNames(30000);
+    QCOMPARE(names.filter(QRegularExpression(QStringLiteral("^%1$").arg(QRegularExpression::escape(own)),
+                                             QRegularExpression::CaseInsensitiveOption)).size(), 1);
+    QVERIFY(names.size() > 1);
+}
+
+void tst_WindowsLayers::aCopyIsTheSameFileWhateverPathReachedIt()
+{
+    QVERIFY(isRunningCopy(QCoreApplication::applicationPid()));
+    QVERIFY(!isRunningCopy(0));
+
+    // Another file of the same name, in another folder, is not this program.
+    QTemporaryDir other;
+    const QString namesake = other.filePath(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), namesake));
+    for (const QString &dll : QDir(QCoreApplication::applicationDirPath()).entryList({ QStringLiteral("*.dll") }))
+        QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + dll, other.filePath(dll));
+    {
+        WaitingCopy stranger(namesake);
+        QVERIFY(stranger.process.state() == QProcess::Running);
+        QVERIFY(!isRunningCopy(stranger.process.processId()));
+    }
+
+    // This very file, started by another path to its folder.
+    const QString elsewhere = qEnvironmentVariable("VELLIX_ELSEWHERE");
+    if (elsewhere.isEmpty())
+        QSKIP("no other path to this program's folder was made");
+    WaitingCopy copy(elsewhere + QLatin1Char('/') + QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    QVERIFY(copy.process.state() == QProcess::Running);
+    QVERIFY(isRunningCopy(copy.process.processId()));
+}
+
+void tst_WindowsLayers::privateFolderIsTheUsersAlone()
+{
+    QTemporaryDir dir;
+    const QString mine = dir.filePath(QStringLiteral("mine"));
+    QVERIFY(makePrivateFolder(mine));
+    QVERIFY(isPrivateFolder(mine));
+
+    // Made with an access list of its own: the user and the system, and
+    // not taken from the parent.
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::wstring name = native(mine);
+    QCOMPARE(::GetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                     nullptr, &descriptor),
+             DWORD(ERROR_SUCCESS));
+    QCOMPARE(sorted(allowedTrustees(dacl)), sorted({ currentUserSid(), QStringLiteral("S-1-5-18") }));
+    ::LocalFree(descriptor);
+
+    QVERIFY(!isPrivateFolder(dir.filePath(QStringLiteral("missing"))));
+    QVERIFY(userOwnAlternative(mine).endsWith(QLatin1Char('-') + currentUserSid()));
+
+    // One that everyone may write into is not the user's alone.
+    const QString open = dir.filePath(QStringLiteral("open"));
+    QVERIFY(QDir().mkpath(open));
+    PACL everyone = nullptr;
+    EXPLICIT_ACCESS_W grant = {};
+    grant.grfAccessPermissions = GENERIC_ALL;
+    grant.grfAccessMode = SET_ACCESS;
+    grant.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    grant.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    grant.Trustee.ptstrName = const_cast<wchar_t *>(L"EVERYONE");
+    QCOMPARE(::SetEntriesInAclW(1, &grant, nullptr, &everyone), DWORD(ERROR_SUCCESS));
+    std::wstring openName = native(open);
+    const DWORD set = ::SetNamedSecurityInfoW(openName.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                              nullptr, everyone, nullptr);
+    ::LocalFree(everyone);
+    PACL kept = nullptr;
+    ::GetNamedSecurityInfoW(openName.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &kept,
+                            nullptr, &descriptor);
+    const bool everyoneWrites = allowedTrustees(kept, FILE_ADD_FILE | GENERIC_ALL).contains(QStringLiteral("S-1-1-0"));
+    ::LocalFree(descriptor);
+    if (set != ERROR_SUCCESS || !everyoneWrites)
+        QSKIP("this system keeps no access list that lets everyone write");
+    QVERIFY(!isPrivateFolder(open));
+    QVERIFY(!makePrivateFolder(open));
+}
+
+void tst_WindowsLayers::linksAreNeitherUsedNorFollowed()
+{
+    QTemporaryDir dir;
+    const QString precious = dir.filePath(QStringLiteral("precious"));
+    QVERIFY(QDir().mkpath(precious));
+    QFile keep(precious + QStringLiteral("/keep.txt"));
+    QVERIFY(keep.open(QIODevice::WriteOnly));
+    keep.close();
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    QVERIFY(makePrivateFolder(tree));
+    const QString link = tree + QStringLiteral("/link");
+    if (!::CreateSymbolicLinkW(native(link).c_str(), native(precious).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
+        QSKIP("no directory link can be made here");
+    const DWORD attributes = ::GetFileAttributesW(native(link).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        QSKIP("a directory link is no reparse point here");
+    QVERIFY(!isPrivateFolder(link));
+    QVERIFY(!makePrivateFolder(link));
+    QVERIFY(removeTree(tree));
+    QVERIFY(!QFileInfo::exists(tree));
+    QVERIFY(QFileInfo::exists(precious + QStringLiteral("/keep.txt")));
+}
+
+void tst_WindowsLayers::namedObjectsAreTheUsersAndTheSystems()
+{
+    const QString key = QStringLiteral("layers-test-%1").arg(QCoreApplication::applicationPid());
+    SharedBlock block(key);
+    QVERIFY(block.create(152));
+    QVERIFY(block.lock(1000));
+    QVERIFY(block.unlock());
+    for (const QString &name : { QStringLiteral("Local\\VellixBlock_") + key, QStringLiteral("Local\\VellixBlockLock_") + key }) {
+        HANDLE object = name.contains(QLatin1String("Lock_"))
+                ? ::OpenMutexW(READ_CONTROL, FALSE, native(name).c_str())
+                : ::OpenFileMappingW(READ_CONTROL, FALSE, native(name).c_str());
+        QVERIFY2(object, qPrintable(name));
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        QCOMPARE(::GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                   nullptr, &descriptor),
+                 DWORD(ERROR_SUCCESS));
+        QCOMPARE(sorted(allowedTrustees(dacl)), sorted({ currentUserSid(), QStringLiteral("S-1-5-18") }));
+        ::LocalFree(descriptor);
+        ::CloseHandle(object);
+    }
+    // A second user of the block attaches with the rights it needs.
+    SharedBlock second(key);
+    QVERIFY(!second.create(152));
+    QCOMPARE(second.error(), QSharedMemory::AlreadyExists);
+    QVERIFY(second.attach(152));
+    QVERIFY(second.size() >= 152);
+    QVERIFY(second.lock(1000));
+    QVERIFY(second.unlock());
+}
+
+void tst_WindowsLayers::commandLineBound()
+{
+    // 32,767 characters with the NUL: the quoted program, a space, the
+    // argument (quoted, as it holds a space).
+    const QString editor = QStringLiteral("C:/Program Files/Vellix/Vellix.exe");
+    const int room = 32767 - 1 - (editor.size() + 2) - 1 - 2;
+    QVERIFY(fitsOneStart(editor, QString(room - 1, QLatin1Char('a')) + QLatin1Char(' ')));
+    QVERIFY(!fitsOneStart(editor, QString(room, QLatin1Char('a')) + QLatin1Char(' ')));
+    // Backslashes before the closing quote are doubled.
+    QVERIFY(!fitsOneStart(editor, QString(room - 2, QLatin1Char('a')) + QStringLiteral(" \\")));
+}
+
+int main(int argc, char **argv)
+{
+    // Started by a test as a copy of this program that waits.
+    if (qEnvironmentVariableIsSet("TST_WINDOWS_LAYERS_WAIT")) {
+        ::Sleep(30000);
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    tst_WindowsLayers test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_windows_layers.moc"
