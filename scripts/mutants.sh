@@ -7,7 +7,9 @@
 # fastest first. Prints
 # for each change whether the suite caught it, and by which suite, then a
 # summary; exits 1 when a change went unseen (or could not be applied or
-# built). Not part of CI.
+# built). A change of the Windows layers names wine_suite: the scratch copy
+# is then cross-built too (once, and the 64-bit build where this machine
+# cannot start 32-bit programs) and the Wine suite runs on it. Not part of CI.
 #
 #   scripts/mutants.sh [LIST]
 set -euo pipefail
@@ -41,10 +43,34 @@ functions_of() { # suite: its test functions, those that wait last
     grep -xF -f <(tr -s ' \n' '\n' <<<"$slow") <<<"$all" || true
 }
 
+windows_built=""
+wine_suite() { # the Wine suite on the scratch copy's Windows build: true when it passes
+    local shared=$top/../shared/toolchains win64=()
+    if [ -z "$windows_built" ]; then
+        need_packages g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine64 wine32:i386 icoutils xz-utils
+        cmake -S "$scratch" -B "$scratch/build-win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$scratch/cmake/mingw-w64-i686.cmake" \
+            -DVELLIX_QT_WIN_ARCHIVE="$shared/qt5-win32/qt5-win32-i686.tar.xz" >/dev/null
+        if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+            need_packages g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+            cmake -S "$scratch" -B "$scratch/build-win64" -G Ninja \
+                -DCMAKE_TOOLCHAIN_FILE="$scratch/cmake/mingw-w64-x86_64.cmake" \
+                -DVELLIX_QT_WIN_ARCHIVE="$shared/qt5-win64/qt5-win64-x86_64.tar.xz" >/dev/null
+        fi
+        windows_built=1
+    fi
+    [ -d "$scratch/build-win64" ] && win64=("$scratch/build-win64")
+    cmake --build "$scratch/build-win" >/dev/null 2>&1 || return 0 # unseen, never caught, if it does not build
+    [ ${#win64[@]} -eq 0 ] || cmake --build "${win64[0]}" >/dev/null 2>&1 || return 0
+    VELLIX_WIN64_BUILD="${win64[0]:-}" timeout 900 bash "$scratch/tests/wine/run_wine_tests.sh" "$scratch/build-win" \
+        >/dev/null 2>&1
+}
+
 run_one() { # suite or suite::function: true when it passes
     local suite=${1%%::*} function=${1#*::}
     [[ $1 == *::* ]] || function=""
-    if [[ $suite == replay_* ]]; then
+    if [[ $suite == wine_suite ]]; then
+        wine_suite
+    elif [[ $suite == replay_* ]]; then
         ctest --test-dir "$scratch/build" -R "^$suite\$" --timeout 300 -Q >/dev/null 2>&1
     else
         (cd "$scratch/build" && timeout 300 "bin/$suite" $function >/dev/null 2>&1)

@@ -25,6 +25,8 @@ private Q_SLOTS:
     void resetAndSecondaryStartsWriteTheirFields();
     void anyNonZeroByteMarksALivePrimary();
     void markNamingThisProcessIsStale();
+    void nothingIsCommittedToADeadPrimary();
+    void aPrimaryClearsOnlyItsOwnMark();
     void shortBlockFileIsNoBlock();
     void pausesSpreadEvenlyFromEightToSeventeen();
 
@@ -125,6 +127,62 @@ void tst_InstanceBlock::markNamingThisProcessIsStale()
     QVERIFY(!p.instanceKey.isEmpty());
     QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::BecamePrimary);
     QVERIFY(p.listener != nullptr);
+}
+
+void tst_InstanceBlock::nothingIsCommittedToADeadPrimary()
+{
+    // Registered with a live primary that then dies: its mark stays, but
+    // nothing is committed to it.
+    QProcess copy;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TST_INSTANCE_BLOCK_WAIT"), QStringLiteral("1"));
+    copy.setProcessEnvironment(env);
+    copy.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(copy.waitForStarted());
+    const QString key = randomKey();
+    SharedBlock planted(key);
+    SingleApplicationPrivate p(nullptr);
+    p.instanceKey = plantedMark(key, planted, 1, copy.processId());
+    QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::BecameSecondary);
+    int commits = 0;
+    const auto commit = [&] { return ++commits > 0; };
+    QVERIFY(p.commitToPrimary(commit, nullptr));
+    copy.kill();
+    copy.waitForFinished();
+    QVERIFY(!p.commitToPrimary(commit, nullptr));
+    QCOMPARE(commits, 1);
+}
+
+void tst_InstanceBlock::aPrimaryClearsOnlyItsOwnMark()
+{
+    // Another copy took the role over meanwhile (a reset of a block it
+    // thought dead): the deposed primary's end leaves that one's mark.
+    QProcess copy;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TST_INSTANCE_BLOCK_WAIT"), QStringLiteral("1"));
+    copy.setProcessEnvironment(env);
+    copy.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(copy.waitForStarted());
+    const QString key = randomKey();
+    SingleApplicationPrivate p(nullptr);
+    p.instanceKey = key;
+    QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::BecamePrimary);
+    SharedBlock other(key);
+    QVERIFY(other.attach(152));
+    QVERIFY(other.lock());
+    auto *block = static_cast<InstanceBlock *>(other.data());
+    block->ownerPid = copy.processId();
+    block->blockCrc = instanceBlockCrc(block);
+    QVERIFY(other.unlock());
+    const QByteArray before(static_cast<const char *>(other.constData()), 152);
+
+    bool ran = false;
+    QVERIFY(p.releasePrimaryRole(12345, false, 1000, [&] { ran = true; }));
+    QVERIFY(ran);
+    QVERIFY(p.listener == nullptr);
+    QCOMPARE(QByteArray(static_cast<const char *>(other.constData()), 152), before);
+    copy.kill();
+    copy.waitForFinished();
 }
 
 void tst_InstanceBlock::shortBlockFileIsNoBlock()

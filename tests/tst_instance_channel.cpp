@@ -4,12 +4,15 @@
 #include "handshake.h"
 #include "instance_block.h"
 #include "private_folder.h"
+#include "shared_block.h"
 #include "single_application.h"
 #include "single_application_private.h"
 
 #include <QtCore/qcryptographichash.h>
 #include <QtCore/qelapsedtimer.h>
 #include <QtCore/qmetaobject.h>
+#include <QtCore/qprocess.h>
+#include <QtCore/qthread.h>
 #include <QtCore/qtemporarydir.h>
 #include <QtCore/qrandom.h>
 #include <QtNetwork/qlocalserver.h>
@@ -62,6 +65,7 @@ private Q_SLOTS:
     void frameHasTheDocumentedBytes();
     void listenerAdmitsByScope();
     void announceWritesOneFrameOnce();
+    void secondaryAnnouncesItsStartOnTheWire();
     void announceWithoutListenerGivesUpInTime();
 
     void listenerFollowsTheHandshake_data();
@@ -150,6 +154,40 @@ void tst_InstanceChannel::announceWritesOneFrameOnce()
     QTRY_VERIFY(peer->bytesAvailable() >= 63);
     QTest::qWait(50);
     QCOMPARE(peer->readAll(), frameOf(key, SecondaryStart, 7));
+}
+
+void tst_InstanceChannel::secondaryAnnouncesItsStartOnTheWire()
+{
+    // A block whose primary is another live copy of this program, and a
+    // server on its name standing in for that primary's.
+    QProcess copy;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TST_INSTANCE_CHANNEL_WAIT"), QStringLiteral("1"));
+    copy.setProcessEnvironment(env);
+    copy.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(copy.waitForStarted());
+    const QString key = randomKey();
+    SharedBlock planted(key);
+    QVERIFY(planted.create(int(sizeof(InstanceBlock))));
+    auto *block = static_cast<InstanceBlock *>(planted.data());
+    block->primaryAlive = 1;
+    block->ownerPid = copy.processId();
+    block->blockCrc = instanceBlockCrc(block);
+    QLocalServer server;
+    QVERIFY(server.listen(privateChannelName(key)));
+
+    SingleApplicationPrivate starter(app);
+    starter.instanceKey = key;
+    starter.startOptions = SingleApplication::AnnounceSecondaries;
+    QCOMPARE(starter.decideRole(true, 1000), SingleApplicationPrivate::BecameSecondary);
+    QVERIFY(server.waitForNewConnection(1000));
+    QLocalSocket *peer = server.nextPendingConnection();
+    QTRY_VERIFY(peer->bytesAvailable() >= 63);
+    const QByteArray frame = peer->readAll();
+    // Kind 2, a secondary's start, then its number: the first one.
+    QCOMPARE(frame.mid(56, 5), QByteArray::fromHex("0200000001"));
+    copy.kill();
+    copy.waitForFinished();
 }
 
 void tst_InstanceChannel::announceWithoutListenerGivesUpInTime()
@@ -321,6 +359,11 @@ void tst_InstanceChannel::socketSlotsCanBeInvokedByName()
 
 int main(int argc, char **argv)
 {
+    // Started by a test as a live copy of this program file.
+    if (qEnvironmentVariableIsSet("TST_INSTANCE_CHANNEL_WAIT")) {
+        QThread::sleep(30);
+        return 0;
+    }
     // The channel and the block live in a temporary folder of this run's.
     QTemporaryDir place;
     qputenv("TMPDIR", QFile::encodeName(place.path()));
