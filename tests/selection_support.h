@@ -48,6 +48,18 @@ inline QStringList pathsFor(const QString &label, int count)
     return paths;
 }
 
+// The starts of the editor under one flag. (Detached starts made one after
+// another may record their times in either order.)
+inline QList<Launch> launchesUnder(const QList<Launch> &launches, const QString &flag)
+{
+    QList<Launch> under;
+    for (const Launch &launch : launches) {
+        if (launch.arguments.value(0).section(QLatin1Char(';'), 0, 0) == flag)
+            under.append(launch);
+    }
+    return under;
+}
+
 class SelectionRig
 {
 public:
