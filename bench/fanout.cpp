@@ -13,6 +13,7 @@
 #include <QtCore/qeventloop.h>
 #include <QtCore/qtimer.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -99,7 +100,8 @@ Run runCopies(const QString &program, const QStringList &paths, int apartMs,
     return run;
 }
 
-void benchCase(const char *label, int count, int apartMs, int heldMs = 0)
+// Returns the ratio of the helper's time to the editor to the floor's + 200 ms.
+double benchCase(const char *label, int count, int apartMs, int heldMs = 0)
 {
     QStringList paths;
     for (int i = 0; i < count; ++i)
@@ -156,6 +158,7 @@ void benchCase(const char *label, int count, int apartMs, int heldMs = 0)
     std::printf("%-22s bare processes          %8.1f ms | ratio to that + 200 ms: %.2f\n",
                 "", floorMs, toEditorMs / (floorMs + 200.0));
     std::fflush(stdout);
+    return toEditorMs / (qtFloorMs + 200.0);
 }
 
 } // namespace
@@ -165,7 +168,14 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     benchCase("1 at once", 1, 0);
     benchCase("15 at once", 15, 0);
-    benchCase("100 at once", 100, 0);
+    // The machine's own noise is large with a hundred processes on few
+    // cores: the hundred run five times, each beside a floor of its own.
+    QList<double> ratios;
+    for (int round = 0; round < 5; ++round)
+        ratios.append(benchCase("100 at once", 100, 0));
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("%-22s median ratio to floor + 200 ms over 5 runs: %.2f (target <= 1.10; from %.2f to %.2f)\n",
+                "100 at once", ratios.at(2), ratios.first(), ratios.last());
     benchCase("15, 20 ms apart", 15, 20);
     benchCase("15, held 3 s", 15, 0, 3000);
     return 0;

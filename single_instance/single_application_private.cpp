@@ -180,10 +180,24 @@ SingleApplicationPrivate::StartupOutcome SingleApplicationPrivate::abortStartup(
     return SharedMemoryFailed;
 }
 
-// Creates the block, or attaches to the one that exists, and takes its lock.
+// Attaches to the block, or creates it when there is none, and takes its
+// lock. Of the copies of a selection all but the first find the block
+// made, so they try that first and spare the making of a block file that
+// would only lose to the one there.
 bool SingleApplicationPrivate::openBlock()
 {
     for (int attempt = 1;; ++attempt) {
+        if (sharedBlock->attach(int(sizeof(InstanceBlock)), remainingPatienceMs())) {
+            if (!sharedBlock->lock(remainingPatienceMs())) {
+                qCritical("SingleApplication: Unable to lock memory block after attach.");
+                return false;
+            }
+            return true;
+        }
+        if (sharedBlock->error() != QSharedMemory::NotFound) {
+            qCritical("SingleApplication: Unable to attach to shared memory block.");
+            return false;
+        }
         if (sharedBlock->create(int(sizeof(InstanceBlock)))) {
             if (!sharedBlock->lock(remainingPatienceMs())) {
                 qCritical("SingleApplication: Unable to lock memory block after create.");
@@ -200,17 +214,9 @@ bool SingleApplicationPrivate::openBlock()
             qCritical("SingleApplication: Unable to create block.");
             return false;
         }
-        if (sharedBlock->attach(int(sizeof(InstanceBlock)), remainingPatienceMs())) {
-            if (!sharedBlock->lock(remainingPatienceMs())) {
-                qCritical("SingleApplication: Unable to lock memory block after attach.");
-                return false;
-            }
-            return true;
-        }
-        // The last holder may have let the block go between our create and
-        // our attach; then there is none to attach to, and creating it is
-        // the right thing to do.
-        if (sharedBlock->error() != QSharedMemory::NotFound || attempt == BlockOpenAttempts) {
+        // Another copy made it between our attach and our create (or its
+        // last user let it go again between our create and this attach).
+        if (attempt == BlockOpenAttempts) {
             qCritical("SingleApplication: Unable to attach to shared memory block.");
             return false;
         }
