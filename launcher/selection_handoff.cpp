@@ -172,15 +172,13 @@ QList<HandedPath> claimHandoffFiles(const QString &folder)
     if (!isPrivateFolder(folder))
         return claimed;
     const qint64 ownPid = QCoreApplication::applicationPid();
-    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    for (const QFileInfo &entry : entries) {
-        if (isWorkFileName(entry.fileName()) || entry.isSymLink())
-            continue;
-        HandedPath handed = parseHandoffText(readTextFile(entry.absoluteFilePath()));
+    // The listing leaves out the work files (drafts, claims) by their names.
+    for (const QString &path : listFilePaths(folder)) {
+        HandedPath handed = parseHandoffText(readTextFile(path));
         if (handed.primaryPid != 0 && handed.primaryPid != ownPid && isRunningCopy(handed.primaryPid))
             continue;
-        const QString claim = claimedFilePath(folder, entry.fileName());
-        if (!QFile::rename(entry.absoluteFilePath(), claim))
+        const QString claim = claimedFilePath(folder, QFileInfo(path).fileName());
+        if (!QFile::rename(path, claim))
             continue;
         handed.claim = claim;
         claimed.append(handed);

@@ -33,8 +33,11 @@ QString readTextFile(const QString &filePath)
 QStringList listFilePaths(const QString &folder)
 {
     QStringList paths;
-    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo &entry : entries)
-        paths.append(entry.absoluteFilePath());
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System
+                                                             | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        if (!entry.fileName().startsWith(QLatin1Char('.')) && !entry.isSymLink())
+            paths.append(entry.absoluteFilePath());
+    }
     return paths;
 }

@@ -10,8 +10,9 @@
 bool appendTextToFile(const QString &filePath, const QString &text);
 QString readTextFile(const QString &filePath);
 
-// Absolute paths of the plain files in a folder (no hidden ones, no
-// folders), sorted by file name as text.
+// Absolute paths of the plain files in a folder, sorted by file name as
+// text. Files whose names begin with a dot are left out, on every system
+// (on Windows such a name hides nothing), and so are links and folders.
 QStringList listFilePaths(const QString &folder);
 
 #endif // TEXT_FILES_H
