@@ -108,6 +108,40 @@ inline QString instanceKeyOf(const QString &helper)
     return QString::fromLatin1(hash.result().toBase64().replace('/', '_'));
 }
 
+// A copy of this very test program that only waits, for as long as the
+// object lives: a live process that counts as a copy of the program. The
+// test program's main calls runAsWaitingCopy() first.
+constexpr char WaitingCopyVariable[] = "VELLIX_TEST_WAITING_COPY";
+
+inline bool runAsWaitingCopy()
+{
+    if (!qEnvironmentVariableIsSet(WaitingCopyVariable))
+        return false;
+    ::sleep(30);
+    return true;
+}
+
+class WaitingCopy
+{
+public:
+    WaitingCopy()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(WaitingCopyVariable), QStringLiteral("1"));
+        process.setProcessEnvironment(env);
+        process.start(QCoreApplication::applicationFilePath(), QStringList());
+        process.waitForStarted();
+    }
+    ~WaitingCopy() { end(); }
+    qint64 pid() const { return process.processId(); }
+    void end()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QProcess process;
+};
+
 using Processes = std::vector<std::unique_ptr<QProcess>>;
 
 // Starts all copies first and only then waits for any, so they overlap.

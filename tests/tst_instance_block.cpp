@@ -3,6 +3,7 @@
 #include "instance_block.h"
 #include "shared_block.h"
 #include "single_application_private.h"
+#include "test_support.h"
 
 #include <QtCore/qfile.h>
 #include <QtCore/qprocess.h>
@@ -98,22 +99,17 @@ void tst_InstanceBlock::anyNonZeroByteMarksALivePrimary()
 {
     // A block of another build may mark its primary with any non-zero byte;
     // the primary is another copy of this very program file, alive.
-    QProcess copy;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TST_INSTANCE_BLOCK_WAIT"), QStringLiteral("1"));
-    copy.setProcessEnvironment(env);
-    copy.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(copy.waitForStarted());
+    WaitingCopy copy;
+    QVERIFY(copy.process.state() == QProcess::Running);
     const QString key = randomKey();
     SharedBlock planted(key);
     SingleApplicationPrivate p(nullptr);
-    p.instanceKey = plantedMark(key, planted, 2, copy.processId());
+    p.instanceKey = plantedMark(key, planted, 2, copy.pid());
     QVERIFY(!p.instanceKey.isEmpty());
     QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::BecameSecondary);
     QCOMPARE(p.ownNumber, 1u);
     QCOMPARE(reinterpret_cast<const unsigned char *>(planted.constData())[0], 2);
-    copy.kill();
-    copy.waitForFinished();
+    copy.end();
 }
 
 void tst_InstanceBlock::markNamingThisProcessIsStale()
@@ -133,22 +129,17 @@ void tst_InstanceBlock::nothingIsCommittedToADeadPrimary()
 {
     // Registered with a live primary that then dies: its mark stays, but
     // nothing is committed to it.
-    QProcess copy;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TST_INSTANCE_BLOCK_WAIT"), QStringLiteral("1"));
-    copy.setProcessEnvironment(env);
-    copy.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(copy.waitForStarted());
+    WaitingCopy copy;
+    QVERIFY(copy.process.state() == QProcess::Running);
     const QString key = randomKey();
     SharedBlock planted(key);
     SingleApplicationPrivate p(nullptr);
-    p.instanceKey = plantedMark(key, planted, 1, copy.processId());
+    p.instanceKey = plantedMark(key, planted, 1, copy.pid());
     QCOMPARE(p.decideRole(true, 0), SingleApplicationPrivate::BecameSecondary);
     int commits = 0;
     const auto commit = [&] { return ++commits > 0; };
     QVERIFY(p.commitToPrimary(commit, nullptr));
-    copy.kill();
-    copy.waitForFinished();
+    copy.end();
     QVERIFY(!p.commitToPrimary(commit, nullptr));
     QCOMPARE(commits, 1);
 }
@@ -157,12 +148,8 @@ void tst_InstanceBlock::aPrimaryClearsOnlyItsOwnMark()
 {
     // Another copy took the role over meanwhile (a reset of a block it
     // thought dead): the deposed primary's end leaves that one's mark.
-    QProcess copy;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TST_INSTANCE_BLOCK_WAIT"), QStringLiteral("1"));
-    copy.setProcessEnvironment(env);
-    copy.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(copy.waitForStarted());
+    WaitingCopy copy;
+    QVERIFY(copy.process.state() == QProcess::Running);
     const QString key = randomKey();
     SingleApplicationPrivate p(nullptr);
     p.instanceKey = key;
@@ -171,7 +158,7 @@ void tst_InstanceBlock::aPrimaryClearsOnlyItsOwnMark()
     QVERIFY(other.attach(152));
     QVERIFY(other.lock());
     auto *block = static_cast<InstanceBlock *>(other.data());
-    block->ownerPid = copy.processId();
+    block->ownerPid = copy.pid();
     block->blockCrc = instanceBlockCrc(block);
     QVERIFY(other.unlock());
     const QByteArray before(static_cast<const char *>(other.constData()), 152);
@@ -181,8 +168,7 @@ void tst_InstanceBlock::aPrimaryClearsOnlyItsOwnMark()
     QVERIFY(ran);
     QVERIFY(p.listener == nullptr);
     QCOMPARE(QByteArray(static_cast<const char *>(other.constData()), 152), before);
-    copy.kill();
-    copy.waitForFinished();
+    copy.end();
 }
 
 void tst_InstanceBlock::shortBlockFileIsNoBlock()
@@ -225,11 +211,8 @@ void tst_InstanceBlock::pausesSpreadEvenlyFromEightToSeventeen()
 
 int main(int argc, char **argv)
 {
-    // Started by a test as a live copy of this program file.
-    if (qEnvironmentVariableIsSet("TST_INSTANCE_BLOCK_WAIT")) {
-        ::sleep(30);
+    if (runAsWaitingCopy())
         return 0;
-    }
     QCoreApplication app(argc, argv);
     tst_InstanceBlock test;
     return QTest::qExec(&test, argc, argv);

@@ -7,12 +7,11 @@
 #include "shared_block.h"
 #include "single_application.h"
 #include "single_application_private.h"
+#include "test_support.h"
 
 #include <QtCore/qcryptographichash.h>
 #include <QtCore/qelapsedtimer.h>
 #include <QtCore/qmetaobject.h>
-#include <QtCore/qprocess.h>
-#include <QtCore/qthread.h>
 #include <QtCore/qtemporarydir.h>
 #include <QtCore/qrandom.h>
 #include <QtNetwork/qlocalserver.h>
@@ -160,18 +159,14 @@ void tst_InstanceChannel::secondaryAnnouncesItsStartOnTheWire()
 {
     // A block whose primary is another live copy of this program, and a
     // server on its name standing in for that primary's.
-    QProcess copy;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TST_INSTANCE_CHANNEL_WAIT"), QStringLiteral("1"));
-    copy.setProcessEnvironment(env);
-    copy.start(QCoreApplication::applicationFilePath(), QStringList());
-    QVERIFY(copy.waitForStarted());
+    WaitingCopy copy;
+    QVERIFY(copy.process.state() == QProcess::Running);
     const QString key = randomKey();
     SharedBlock planted(key);
     QVERIFY(planted.create(int(sizeof(InstanceBlock))));
     auto *block = static_cast<InstanceBlock *>(planted.data());
     block->primaryAlive = 1;
-    block->ownerPid = copy.processId();
+    block->ownerPid = copy.pid();
     block->blockCrc = instanceBlockCrc(block);
     QLocalServer server;
     QVERIFY(server.listen(privateChannelName(key)));
@@ -186,8 +181,6 @@ void tst_InstanceChannel::secondaryAnnouncesItsStartOnTheWire()
     const QByteArray frame = peer->readAll();
     // Kind 2, a secondary's start, then its number: the first one.
     QCOMPARE(frame.mid(56, 5), QByteArray::fromHex("0200000001"));
-    copy.kill();
-    copy.waitForFinished();
 }
 
 void tst_InstanceChannel::announceWithoutListenerGivesUpInTime()
@@ -359,11 +352,8 @@ void tst_InstanceChannel::socketSlotsCanBeInvokedByName()
 
 int main(int argc, char **argv)
 {
-    // Started by a test as a live copy of this program file.
-    if (qEnvironmentVariableIsSet("TST_INSTANCE_CHANNEL_WAIT")) {
-        QThread::sleep(30);
+    if (runAsWaitingCopy())
         return 0;
-    }
     // The channel and the block live in a temporary folder of this run's.
     QTemporaryDir place;
     qputenv("TMPDIR", QFile::encodeName(place.path()));
