@@ -60,6 +60,7 @@ void tst_LauncherUnits::taskListCsvGivesWholeImageNames()
             "\"VellixContextMenu - Copy (2).exe\",\"4242\",\"Console\",\"1\",\"12,400 K\"\r\n"
             "\"Übersicht.exe\",\"17\",\"Console\",\"1\",\"1,024 K\"\r\n"
             "INFO: No tasks are running which match the specified criteria.\r\n"
+            "Warning: \"quoted.exe\" is no line of the list\r\n"
             "\"\",\"1\"\r\n");
     QCOMPARE(imageNamesFromCsv(csv), (QStringList{ "System Idle Process", "VellixContextMenu - Copy (2).exe",
                                                   QString::fromUtf8("Übersicht.exe") }));
