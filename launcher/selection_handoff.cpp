@@ -58,16 +58,10 @@ constexpr qint64 MaxWaitMs = 60000;
 constexpr int ReleaseLockTimeoutMs = 500;
 constexpr int ForcedReleaseLockTimeoutMs = 5000;
 
-// Names of the program's own work files: drafts (".<pid>.draft") and claims
-// (".claimed-<pid>-<name>"). They are told by their names on every system;
-// on Windows a leading dot hides nothing.
+// The program's own work files: drafts (".<pid>.draft") and claims
+// (".claimed-<pid>-<name>").
 const QLatin1String draftSuffix(".draft");
 const QLatin1String claimPrefix(".claimed-");
-
-bool isWorkFileName(const QString &fileName)
-{
-    return fileName.startsWith(QLatin1Char('.'));
-}
 
 QString handoffFilePath(const QString &folder, qint64 pid)
 {
@@ -355,8 +349,6 @@ bool collectSelection(SingleApplication &app, const QString &handoffFolder,
         starts.first().paths.append(filePath);
     bool allStarted = true;
     for (const EditorStart &start : qAsConst(starts)) {
-        if (start.paths.isEmpty() && start.primaryPid != ownPid)
-            continue;
         QList<int> failed;
         allStarted = launchEditor(start.verbFlag, start.paths, &failed) && allStarted;
         // The claims line up with the paths, but for this copy's own path

@@ -30,13 +30,18 @@ QString readTextFile(const QString &filePath)
     return text;
 }
 
+bool isWorkFileName(const QString &fileName)
+{
+    return fileName.startsWith(QLatin1Char('.'));
+}
+
 QStringList listFilePaths(const QString &folder)
 {
     QStringList paths;
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System
                                                              | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo &entry : entries) {
-        if (!entry.fileName().startsWith(QLatin1Char('.')) && !entry.isSymLink())
+        if (!isWorkFileName(entry.fileName()) && !entry.isSymLink())
             paths.append(entry.absoluteFilePath());
     }
     return paths;

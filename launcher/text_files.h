@@ -10,9 +10,12 @@
 bool appendTextToFile(const QString &filePath, const QString &text);
 QString readTextFile(const QString &filePath);
 
+// Names that begin with a dot: the program's own work files, told by their
+// names on every system (on Windows such a name hides nothing).
+bool isWorkFileName(const QString &fileName);
+
 // Absolute paths of the plain files in a folder, sorted by file name as
-// text. Files whose names begin with a dot are left out, on every system
-// (on Windows such a name hides nothing), and so are links and folders.
+// text; work files, links and folders are left out.
 QStringList listFilePaths(const QString &folder);
 
 #endif // TEXT_FILES_H

@@ -7,4 +7,10 @@
 // USERNAME when the system cannot tell (empty when that is not set either).
 QString systemLoginName();
 
+#ifdef Q_OS_WIN
+// The security identifier of the user this process runs as, as text
+// ("S-1-5-21-..."); empty when the system cannot tell.
+QString userSidText();
+#endif
+
 #endif // LOGIN_NAME_H

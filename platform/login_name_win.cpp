@@ -3,6 +3,9 @@
 #include <QtCore/qbytearray.h>
 
 #include <qt_windows.h>
+#include <sddl.h>
+
+#include <vector>
 
 QString systemLoginName()
 {
@@ -11,4 +14,23 @@ QString systemLoginName()
     if (::GetUserNameW(buffer, &size))
         return QString::fromWCharArray(buffer);
     return qEnvironmentVariable("USERNAME");
+}
+
+QString userSidText()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return QString();
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    QString text;
+    wchar_t *sid = nullptr;
+    if (size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)
+        && ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &sid)) {
+        text = QString::fromWCharArray(sid);
+        ::LocalFree(sid);
+    }
+    ::CloseHandle(token);
+    return text;
 }

@@ -1,5 +1,7 @@
 #include "private_folder.h"
 
+#include "login_name.h"
+
 #include <QtCore/qdir.h>
 #include <QtCore/qdiriterator.h>
 #include <QtCore/qfileinfo.h>
@@ -34,30 +36,14 @@ struct LocalFreer
 // The SID of the user this process runs as.
 std::vector<BYTE> currentUserSid()
 {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    PSID sid = nullptr;
+    const std::wstring text = userSidText().toStdWString();
+    if (text.empty() || !::ConvertStringSidToSidW(text.c_str(), &sid))
         return {};
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    std::vector<BYTE> sid;
-    if (size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-        PSID user = reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid;
-        const DWORD length = ::GetLengthSid(user);
-        sid.assign(static_cast<BYTE *>(user), static_cast<BYTE *>(user) + length);
-    }
-    ::CloseHandle(token);
-    return sid;
-}
-
-QString sidText(const std::vector<BYTE> &sid)
-{
-    wchar_t *text = nullptr;
-    if (sid.empty() || !::ConvertSidToStringSidW(PSID(sid.data()), &text))
-        return QString();
-    const QString result = QString::fromWCharArray(text);
-    ::LocalFree(text);
-    return result;
+    const BYTE *bytes = static_cast<const BYTE *>(sid);
+    std::vector<BYTE> copy(bytes, bytes + ::GetLengthSid(sid));
+    ::LocalFree(sid);
+    return copy;
 }
 
 bool isWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
@@ -106,7 +92,7 @@ bool isReparsePoint(const QString &path)
 // from the parent.
 bool createPrivateFolder(const QString &path)
 {
-    const QString user = sidText(currentUserSid());
+    const QString user = userSidText();
     if (user.isEmpty())
         return false;
     const QString sddl = QStringLiteral("D:P(A;OICI;FA;;;%1)(A;OICI;FA;;;SY)").arg(user);
@@ -172,7 +158,7 @@ bool isPrivateFolder(const QString &path)
 
 QString userOwnAlternative(const QString &path)
 {
-    const QString user = sidText(currentUserSid());
+    const QString user = userSidText();
     return user.isEmpty() ? QString() : path + QLatin1Char('-') + user;
 }
 

@@ -1,5 +1,7 @@
 #include "shared_block_p.h"
 
+#include "login_name.h"
+
 #include <qt_windows.h>
 #include <sddl.h>
 
@@ -29,25 +31,6 @@ std::wstring objectName(const char *kind, const QString &key)
 
 constexpr DWORD MutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 constexpr DWORD MappingRights = FILE_MAP_READ | FILE_MAP_WRITE;
-
-QString userSidText()
-{
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
-        return QString();
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    QString text;
-    wchar_t *sid = nullptr;
-    if (size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)
-        && ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &sid)) {
-        text = QString::fromWCharArray(sid);
-        ::LocalFree(sid);
-    }
-    ::CloseHandle(token);
-    return text;
-}
 
 // Full rights for the user and the system, nobody else; labelled medium,
 // so that an elevated creator's objects are not out of its ordinary
