@@ -16,6 +16,7 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 list=$(cd "$(dirname "${1:-$top/scripts/mutants.txt}")" && pwd)/$(basename "${1:-$top/scripts/mutants.txt}")
 source "$top/scripts/packages.sh"
+source "$top/tests/wine/wine_choice.sh"
 need_packages g++ cmake ninja-build qtbase5-dev qtbase5-dev-tools python3
 
 scratch=$(mktemp -d /tmp/vellix-mutants.XXXXXX)
@@ -47,10 +48,11 @@ windows_built=""
 wine_suite() { # the Wine suite on the scratch copy's Windows build: true when it passes
     local shared=$top/../shared/toolchains win64=()
     if [ -z "$windows_built" ]; then
-        need_packages g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine64 wine32:i386 icoutils xz-utils
+        need_packages g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine64 icoutils xz-utils
+        /lib/ld-linux.so.2 --version >/dev/null 2>&1 && { want_packages wine32:i386 || true; }
         cmake -S "$scratch" -B "$scratch/build-win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$scratch/cmake/mingw-w64-i686.cmake" \
             -DVELLIX_QT_WIN_ARCHIVE="$shared/qt5-win32/qt5-win32-i686.tar.xz" >/dev/null
-        if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+        if [ -n "$(why_win64)" ]; then
             need_packages g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
             cmake -S "$scratch" -B "$scratch/build-win64" -G Ninja \
                 -DCMAKE_TOOLCHAIN_FILE="$scratch/cmake/mingw-w64-x86_64.cmake" \

@@ -4,7 +4,7 @@
 #   run_wine_tests.sh BUILD_DIR
 # BUILD_DIR is the 32-bit cross build, the product: its headers and
 # resources are checked on every machine. Its behaviour runs under 32-bit
-# Wine where this machine starts 32-bit programs; else the 64-bit build of
+# Wine where that is installed and starts; else the 64-bit build of
 # the same sources in $VELLIX_WIN64_BUILD runs under 64-bit Wine
 # (VELLIX_WINE_BUILD=win64 asks for that one anyway). Skipped (77) only
 # where no Wine can run at all, and failed then too with VELLIX_REQUIRE_WINE=1.
@@ -67,15 +67,14 @@ check "manifest asks for asInvoker" grep -q 'level="asInvoker"' <<<"$manifest"
 check "manifest names common controls 6" grep -q 'Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest"
 
 # --- which build runs, and under which Wine --------------------------------
-# Wine runs a 32-bit program as a 32-bit Linux process, which some kernels
-# (and virtual machines) cannot start; 64-bit Wine needs nothing of the kind.
-if [ "${VELLIX_WINE_BUILD:-}" != win64 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1 \
-    && [ -x /usr/lib/wine/wine ]; then
+source "$(dirname "${BASH_SOURCE[0]}")/wine_choice.sh"
+win64_reason=$(why_win64)
+if [ -z "$win64_reason" ]; then
     run_build=$build
     export WINEARCH=win32 WINE=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver32
-    echo "RUNS   : the 32-bit program under 32-bit Wine: this machine starts 32-bit programs"
+    echo "RUNS   : the 32-bit program under 32-bit Wine: this machine starts 32-bit programs and 32-bit Wine runs"
 elif [ -z "${VELLIX_WIN64_BUILD:-}" ]; then
-    echo "FAIL!  : this machine cannot start 32-bit programs (or win64 was asked for), and no 64-bit build" \
+    echo "FAIL!  : the 32-bit program cannot run here ($win64_reason), and no 64-bit build" \
          "was given in VELLIX_WIN64_BUILD: neither build can run"
     failed=$((failed + 1))
     finish
@@ -83,13 +82,9 @@ elif /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
     run_build=$(cd "$VELLIX_WIN64_BUILD" && pwd)
     export WINEARCH=win64 WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
     export WINELOADER=$WINE
-    if [ "${VELLIX_WINE_BUILD:-}" = win64 ]; then
-        echo "RUNS   : the 64-bit build under 64-bit Wine: VELLIX_WINE_BUILD=win64 asked for it"
-    else
-        echo "RUNS   : the 64-bit build under 64-bit Wine: this machine cannot start 32-bit programs"
-    fi
+    echo "RUNS   : the 64-bit build under 64-bit Wine: $win64_reason"
 else
-    echo "SKIP   : this machine can run no Wine at all (neither 32-bit programs nor wine64);" \
+    echo "SKIP   : this machine can run no Wine at all ($win64_reason, and wine64 does not start);" \
          "only the 32-bit program's build and headers were checked"
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ] && [ -z "${VELLIX_REQUIRE_WINE:-}" ] || exit 1
