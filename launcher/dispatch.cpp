@@ -28,18 +28,23 @@ QString handoffFolderPath()
     return nameIsFree || isPrivateFolder(path) ? path : alternative;
 }
 
+bool isSelection(const QStringList &arguments)
+{
+    return arguments.size() >= 2 && isVerbFlag(arguments.first()) && !arguments.at(1).isEmpty();
+}
+
+int startOptionsFor(const QStringList &arguments)
+{
+    return isSelection(arguments) ? SingleApplication::PerUserScope
+                                  : SingleApplication::PerUserScope | SingleApplication::Bystander;
+}
+
 int runHelper(SingleApplication &app, const QStringList &arguments)
 {
     const QString handoffFolder = handoffFolderPath();
     makePrivateFolder(handoffFolder);
 
-    // A flag without a path names no file: there is nothing to hand on.
-    const bool selection = arguments.size() >= 2 && isVerbFlag(arguments.first());
-    // A primary that will not gather gives its role up at once, so that
-    // copies of a selection started meanwhile hand off among themselves.
-    if (!selection && !app.secondaryRole())
-        app.giveUpPrimaryRole();
-
+    const bool selection = isSelection(arguments);
     if (arguments.isEmpty())
         return 0;
 

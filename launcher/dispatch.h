@@ -17,6 +17,14 @@ constexpr int RegistryUnusableExitCode = 2;
 // the paths it could not deliver stay for the next primary.
 constexpr int EditorNotStartedExitCode = 1;
 
+// True when the arguments are one file of a selection: a verb flag and a
+// path (an empty one names no file).
+bool isSelection(const QStringList &arguments);
+
+// The start options of the run: a run that gathers nothing never becomes
+// a primary that the copies of a selection would hand their paths to.
+int startOptionsFor(const QStringList &arguments);
+
 // One run of the helper once its application object exists: makes sure the
 // hand-off folder is there and does what the arguments ask. Returns the exit
 // code; a secondary's hand-off ends the process itself.

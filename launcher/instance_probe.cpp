@@ -1,6 +1,7 @@
 #include "instance_probe.h"
 
 #include "process_list.h"
+#include "single_application.h"
 
 #include <QtCore/qcoreapplication.h>
 #include <QtCore/qregexp.h>
@@ -22,6 +23,9 @@ int countListedCopies(const QStringList &imageNames, const QString &applicationN
 
 bool isSoleRunningCopy(int timeoutMs)
 {
-    const QStringList names = runningImageNames(qMin(timeoutMs, TaskListTimeoutMs));
+    // A copy that is stopped or held up past the bound will not hand its
+    // path on soon; if it ever runs again, it finds the role gone and
+    // starts the editor itself.
+    const QStringList names = runningImageNames(qMin(timeoutMs, TaskListTimeoutMs), SingleApplication::HeldUpAfterMs);
     return countListedCopies(names, QCoreApplication::applicationName()) <= 1;
 }

@@ -1,7 +1,7 @@
+#include "command_line.h"
 #include "dispatch.h"
 #include "selection_handoff.h"
 #include "single_application.h"
-#include "verbs.h"
 
 #include <QtCore/qstringlist.h>
 
@@ -31,7 +31,7 @@ QStringList argumentsAfterProgramName(int argc, Char **argv, Decode decode)
 void launchAloneOnFailure(const QStringList &arguments)
 {
     SingleApplication::setStartupFailureHandler([arguments] {
-        if (arguments.size() >= 2 && isVerbFlag(arguments.first()))
+        if (isSelection(arguments))
             launchEditor(arguments.at(0), { arguments.at(1) });
     });
 }
@@ -41,18 +41,22 @@ void launchAloneOnFailure(const QStringList &arguments)
 #ifdef Q_OS_WIN
 extern "C" int wmain(int argc, wchar_t **argv)
 {
+    keepPathBytesExact();
     const QStringList arguments = argumentsAfterProgramName(argc, argv, [](const wchar_t *text) {
         return QString::fromWCharArray(text);
     });
     launchAloneOnFailure(arguments);
     // Qt reads the command line itself on Windows; the vector stays null.
-    SingleApplication app(argc, nullptr, true, SingleApplication::PerUserScope,
+    SingleApplication app(argc, nullptr, true, startOptionsFor(arguments),
                           AnnounceTimeoutMs, QString());
     return runHelper(app, arguments);
 }
 #else
 int main(int argc, char **argv)
 {
+    // A file name is bytes here, not always UTF-8: each one reaches the
+    // editor as it came.
+    keepPathBytesExact();
     const QStringList arguments = argumentsAfterProgramName(argc, argv, [](const char *text) {
         return QString::fromLocal8Bit(text);
     });
@@ -66,7 +70,7 @@ int main(int argc, char **argv)
         self[size_t(length)] = '\0';
         argv[0] = self.data();
     }
-    SingleApplication app(argc, argv, true, SingleApplication::PerUserScope,
+    SingleApplication app(argc, argv, true, startOptionsFor(arguments),
                           AnnounceTimeoutMs, QString());
     return runHelper(app, arguments);
 }

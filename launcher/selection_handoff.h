@@ -6,15 +6,22 @@
 class SingleApplication;
 
 // Starts the editor beside the helper, detached, with one argument: the
-// verb flag and the paths, joined by ";". Where that would pass the
-// system's bound on a command line, the editor is started several times,
-// each with the flag and as many whole paths as fit, in order. Returns
-// whether every start succeeded; the indexes of the paths whose start
-// failed go to failedStarts.
-bool launchEditor(const QString &verbFlag, const QStringList &paths, QList<int> *failedStarts = nullptr);
+// verb flag and the paths, joined by ";". False when it could not be
+// started, or there is no path to give it.
+bool startEditor(const QString &verbFlag, const QStringList &paths);
 
-// A secondary copy leaves its path in the hand-off folder, in a file named
-// after its process id, for the primary it registered with, and ends the
+// Where one argument with every path would pass the system's bound on a
+// command line, the editor is started several times, each with the flag
+// and as many whole paths as fit, in order: the end (one past the last
+// index) of each start's paths.
+QList<int> startSpans(const QString &verbFlag, const QStringList &paths);
+
+// Starts the editor once for each span. Returns whether every start
+// succeeded.
+bool launchEditor(const QString &verbFlag, const QStringList &paths);
+
+// A secondary copy leaves its path in the hand-off folder, in a file of its
+// own, for the primary it registered with, and ends the
 // process with exit code 0. When that primary has given up its role
 // meanwhile, or the file cannot be written, it starts the editor with its
 // own path under its own verb instead, and ends with exit code 1 if that
@@ -25,8 +32,9 @@ bool launchEditor(const QString &verbFlag, const QStringList &paths, QList<int> 
 // The primary copy leaves its own path the same way, waits until the other
 // copies of the selection have left theirs, and starts the editor once with
 // the verb flag and every path (once more for each other verb among the
-// files, and for what a primary that died left). False when a start failed;
-// the files of that start stay for the next primary.
+// files, and for what a primary that died left). False when a start failed
+// (the files of that start stay for the next primary) or its own path had
+// to be left for a later primary.
 bool collectSelection(SingleApplication &app, const QString &handoffFolder,
                       const QString &verbFlag, const QString &filePath);
 

@@ -41,7 +41,7 @@ QStringList listFilePaths(const QString &folder)
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System
                                                              | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo &entry : entries) {
-        if (!isWorkFileName(entry.fileName()) && !entry.isSymLink())
+        if (!isWorkFileName(entry.fileName()) && !entry.isSymLink() && entry.isFile())
             paths.append(entry.absoluteFilePath());
     }
     return paths;

@@ -15,7 +15,8 @@ QString readTextFile(const QString &filePath);
 bool isWorkFileName(const QString &fileName);
 
 // Absolute paths of the plain files in a folder, sorted by file name as
-// text; work files, links and folders are left out.
+// text; work files, links, folders and anything else that is no plain
+// file (a FIFO would hold a reader up) are left out.
 QStringList listFilePaths(const QString &folder);
 
 #endif // TEXT_FILES_H

@@ -37,3 +37,74 @@ bool fitsOneStart(const QString &program, const QString &argument)
     // The program's path, quoted, a space, the argument, the NUL.
     return program.size() + 2 + 1 + quotedLength(argument) + 1 <= LongestCommandLine;
 }
+
+void keepPathBytesExact()
+{
+    // Arguments, file names and the editor's start are UTF-16 throughout.
+}
+
+// UTF-8, with a lone surrogate given the three bytes of its code point as
+// for any other (the form known as WTF-8), so that any name Windows
+// allows comes back as it was.
+QByteArray pathToBytes(const QString &path)
+{
+    QByteArray bytes;
+    bytes.reserve(path.size() * 3);
+    for (int i = 0; i < path.size(); ++i) {
+        uint codePoint = path.at(i).unicode();
+        if (path.at(i).isHighSurrogate() && i + 1 < path.size() && path.at(i + 1).isLowSurrogate()) {
+            codePoint = QChar::surrogateToUcs4(path.at(i), path.at(i + 1));
+            ++i;
+        }
+        if (codePoint < 0x80) {
+            bytes.append(char(codePoint));
+        } else if (codePoint < 0x800) {
+            bytes.append(char(0xC0 | (codePoint >> 6)));
+            bytes.append(char(0x80 | (codePoint & 0x3F)));
+        } else if (codePoint < 0x10000) {
+            bytes.append(char(0xE0 | (codePoint >> 12)));
+            bytes.append(char(0x80 | ((codePoint >> 6) & 0x3F)));
+            bytes.append(char(0x80 | (codePoint & 0x3F)));
+        } else {
+            bytes.append(char(0xF0 | (codePoint >> 18)));
+            bytes.append(char(0x80 | ((codePoint >> 12) & 0x3F)));
+            bytes.append(char(0x80 | ((codePoint >> 6) & 0x3F)));
+            bytes.append(char(0x80 | (codePoint & 0x3F)));
+        }
+    }
+    return bytes;
+}
+
+QString pathFromBytes(const QByteArray &bytes)
+{
+    QString path;
+    path.reserve(bytes.size());
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
+    const int size = bytes.size();
+    for (int i = 0; i < size;) {
+        const uchar lead = data[i];
+        const int length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        uint codePoint = length == 4 ? lead & 0x07 : length == 3 ? lead & 0x0F : lead & 0x1F;
+        bool whole = length > 0 && i + length <= size;
+        for (int k = 1; whole && k < length; ++k) {
+            whole = (data[i + k] & 0xC0) == 0x80;
+            codePoint = (codePoint << 6) | (data[i + k] & 0x3F);
+        }
+        if (length == 1) {
+            codePoint = lead;
+        } else if (!whole || codePoint > 0x10FFFF) {
+            // No path of ours is written so; what is there is kept visible.
+            path.append(QChar(QChar::ReplacementCharacter));
+            ++i;
+            continue;
+        }
+        if (codePoint > 0xFFFF) {
+            path.append(QChar(QChar::highSurrogate(codePoint)));
+            path.append(QChar(QChar::lowSurrogate(codePoint)));
+        } else {
+            path.append(QChar(ushort(codePoint)));
+        }
+        i += length;
+    }
+    return path;
+}

@@ -115,7 +115,7 @@ bool identityOf(const QString &path, FileIdentity *identity)
 // list that does not show even this process means the tool failed (a
 // refused filter, a broken management service): it is asked once more
 // without the filter.
-QStringList runningImageNames(int timeoutMs)
+QStringList runningImageNames(int timeoutMs, qint64)
 {
     QElapsedTimer clock;
     clock.start();
@@ -149,4 +149,46 @@ bool isRunningCopy(qint64 pid)
     if (identityOf(theirs, &theirFile) && identityOf(ours, &ourFile))
         return theirFile == ourFile;
     return theirs.compare(ours, Qt::CaseInsensitive) == 0;
+}
+
+namespace {
+
+// The creation time, in 100 ns units since 1601.
+quint64 creationTimeOf(qint64 pid)
+{
+    if (pid <= 0 || pid > 0xffffffffLL)
+        return 0;
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return 0;
+    FILETIME created, exited, kernel, user;
+    const bool known = ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+    ::CloseHandle(process);
+    return known ? (quint64(created.dwHighDateTime) << 32) | created.dwLowDateTime : 0;
+}
+
+} // namespace
+
+// A suspended process shows only in the state of each of its threads,
+// which costs a walk over every thread of the system; the age bound
+// serves instead.
+bool isStoppedProcess(qint64)
+{
+    return false;
+}
+
+quint64 processStartStamp(qint64 pid)
+{
+    return creationTimeOf(pid);
+}
+
+qint64 processAgeMs(qint64 pid)
+{
+    const quint64 created = creationTimeOf(pid);
+    if (created == 0)
+        return -1;
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const quint64 current = (quint64(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return current > created ? qint64((current - created) / 10000) : 0;
 }

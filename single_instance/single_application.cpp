@@ -2,6 +2,8 @@
 
 #include "single_application_private.h"
 
+#include "process_list.h"
+
 #include <cstdlib>
 
 namespace {
@@ -33,6 +35,7 @@ SingleApplication::SingleApplication(int &argc, char **argv, bool permitSecondar
     switch (d->decideRole(permitSecondary, announceTimeoutMs)) {
     case SingleApplicationPrivate::BecamePrimary:
     case SingleApplicationPrivate::BecameSecondary:
+    case SingleApplicationPrivate::StayedBystander:
         return;
     case SingleApplicationPrivate::RefusedBesidePrimary:
         delete d;
@@ -73,9 +76,17 @@ bool SingleApplication::releasePrimaryRole(quint32 expectedCount, bool force, in
     return d->releasePrimaryRole(expectedCount, force, timeoutMs, whileLocked);
 }
 
-void SingleApplication::giveUpPrimaryRole()
+bool SingleApplication::isActiveCopy(qint64 pid)
 {
-    d->releasePrimaryRole(d->readSecondaryCounter(), true, SingleApplicationPrivate::EndLockTimeoutMs, nullptr);
+    if (!isRunningCopy(pid) || isStoppedProcess(pid))
+        return false;
+    const qint64 age = processAgeMs(pid);
+    return age < 0 || age <= HeldUpAfterMs;
+}
+
+int SingleApplication::remainingRunMs() const
+{
+    return d->remainingPatienceMs();
 }
 
 qint64 SingleApplication::primaryProcessId() const

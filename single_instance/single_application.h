@@ -21,8 +21,23 @@ public:
         AnnounceSecondaries = 0x04,  // secondaries contact the primary
         IgnoreVersion = 0x08,        // copies of other versions meet too
         IgnoreExecutablePath = 0x10, // copies in other folders meet too
+        Bystander = 0x20,            // this run gathers nothing: it never becomes a
+                                     // primary that others register with
     };
     typedef int StartOptions;
+
+    // A copy's whole run, from its start to its last editor start (those
+    // starts aside), stays within this bound: the lock waits, the
+    // primary's wait and its release together.
+    static constexpr int RunBoundMs = 60000;
+    // A copy that has existed longer than the bound allows, with a margin
+    // for its last steps, is held up (stopped, frozen, in a debugger): it
+    // is no primary to commit to, and what it holds is free to take.
+    static constexpr qint64 HeldUpAfterMs = RunBoundMs + 15000;
+
+    // True when the process of that id is a running copy of this program,
+    // of this user, neither stopped nor held up past the bound.
+    static bool isActiveCopy(qint64 pid);
 
     SingleApplication(int &argc, char **argv, bool permitSecondary, StartOptions options,
                       int announceTimeoutMs, const QString &extraKeyText);
@@ -32,6 +47,8 @@ public:
     // 0 in the primary; 1, 2, 3 ... in the secondaries, in the order they
     // registered since the shared block was last reset.
     quint32 instanceNumber() const;
+    // What is left of this copy's bound, in milliseconds (0 once spent).
+    int remainingRunMs() const;
 
     // Runs in a start that cannot go on (no shared block to be had, or its
     // lock held past the bound), after its messages and before the process
@@ -54,8 +71,6 @@ public:
     // over) clears nothing, and its release goes through whatever the count.
     bool releasePrimaryRole(quint32 expectedCount, bool force, int timeoutMs,
                             const std::function<void()> &whileLocked);
-    // For a primary that has nothing to gather: gives the role up at once.
-    void giveUpPrimaryRole();
 
     // The process id of the primary this copy registered with; its own in
     // the primary.

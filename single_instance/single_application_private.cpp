@@ -31,7 +31,7 @@ SingleApplicationPrivate::SingleApplicationPrivate(SingleApplication *owner)
 
 int SingleApplicationPrivate::remainingPatienceMs() const
 {
-    return int(qMax<qint64>(0, SharedBlock::DefaultLockTimeoutMs - life.elapsed()));
+    return int(qMax<qint64>(0, SingleApplication::RunBoundMs - life.elapsed()));
 }
 
 SingleApplicationPrivate::~SingleApplicationPrivate()
@@ -84,6 +84,15 @@ void SingleApplicationPrivate::becomePrimary()
     startListener();
 }
 
+void SingleApplicationPrivate::clearMarks()
+{
+    InstanceBlock *b = block();
+    b->primaryAlive = 0;
+    b->ownerPid = -1;
+    b->ownerUserName[0] = '\0';
+    b->blockCrc = computeBlockCrc();
+}
+
 void SingleApplicationPrivate::becomeSecondary()
 {
     InstanceBlock *b = block();
@@ -109,13 +118,8 @@ void SingleApplicationPrivate::clearPrimaryMarks()
     listener->close();
     delete listener;
     listener = nullptr;
-    if (!marksThisPrimary())
-        return;
-    InstanceBlock *b = block();
-    b->primaryAlive = 0;
-    b->ownerPid = -1;
-    b->ownerUserName[0] = '\0';
-    b->blockCrc = computeBlockCrc();
+    if (marksThisPrimary())
+        clearMarks();
 }
 
 // Looked at every few milliseconds while the primary waits: it does not
@@ -161,10 +165,13 @@ bool SingleApplicationPrivate::registeredPrimaryHolds() const
 bool SingleApplicationPrivate::commitToPrimary(const std::function<bool()> &commit,
                                                const std::function<bool()> &takeBack)
 {
-    if (!sharedBlock->lock(qMax(remainingPatienceMs(), 1000)))
+    // With the bound spent, the lock is tried once: a copy that cannot
+    // commit starts the editor itself.
+    if (!sharedBlock->lock(remainingPatienceMs()))
         return false;
-    // A primary that died keeps its mark: nothing is committed to it.
-    bool committed = registeredPrimaryHolds() && isRunningCopy(registeredPrimaryPid) && commit();
+    // A primary that died keeps its mark, and one that is held up past the
+    // bound may never run again: nothing is committed to either.
+    bool committed = registeredPrimaryHolds() && SingleApplication::isActiveCopy(registeredPrimaryPid) && commit();
     // A primary at the end of its wait gives its role up without the lock;
     // if it did so meanwhile, what it gathered may or may not hold the
     // commit. Exactly one of the two undoes or takes it.
@@ -251,9 +258,24 @@ SingleApplicationPrivate::decideRole(bool permitSecondary, int announceTimeoutMs
 
     // A primary that was killed cannot clear its mark; where the block
     // outlives its processes, a mark whose owner is not running is stale.
-    // So is one that names this very process: its id was given again.
+    // So is one that names this very process (its id was given again), and
+    // one whose owner has held the role longer than the bound allows: it
+    // is stopped or frozen, and is deposed.
     const InstanceBlock *b = block();
-    if (b->primaryAlive == 0 || b->ownerPid == QCoreApplication::applicationPid() || !isRunningCopy(b->ownerPid)) {
+    const bool noLivePrimary = b->primaryAlive == 0 || b->ownerPid == QCoreApplication::applicationPid()
+            || !SingleApplication::isActiveCopy(b->ownerPid);
+    // A run that gathers nothing never becomes a primary that others would
+    // commit to; it only clears a stale mark, as a primary's start would.
+    if (startOptions & SingleApplication::Bystander) {
+        if (noLivePrimary && b->primaryAlive != 0)
+            clearMarks();
+        if (!sharedBlock->unlock()) {
+            qDebug("SingleApplication: Unable to unlock memory at end of execution.");
+            qDebug() << sharedBlock->errorString();
+        }
+        return StayedBystander;
+    }
+    if (noLivePrimary) {
         becomePrimary();
         if (!sharedBlock->unlock()) {
             qDebug("SingleApplication: Unable to unlock memory after primary start.");

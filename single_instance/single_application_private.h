@@ -37,6 +37,7 @@ public:
     enum StartupOutcome {
         BecamePrimary,
         BecameSecondary,
+        StayedBystander,
         RefusedBesidePrimary,
         SharedMemoryFailed,
     };
@@ -58,6 +59,7 @@ public:
     void becomePrimary();
     void becomeSecondary();
     void clearPrimaryMarks();
+    void clearMarks();
     StartupOutcome decideRole(bool permitSecondary, int announceTimeoutMs);
     quint32 readSecondaryCounter() const;
     bool releasePrimaryRole(quint32 expectedCount, bool force, int timeoutMs,

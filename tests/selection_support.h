@@ -72,6 +72,14 @@ public:
     QString installFolder() const { return QStringLiteral("Program Files/Vellix Test"); }
     QString handoffFolder() const { return box.tmp() + QStringLiteral("/VellixContextMenu"); }
 
+    // The sandbox's environment, with what the test adds for its copies.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = box.environment();
+        env.insert(extraEnvironment);
+        return env;
+    }
+
     // Starts one copy per path, each with the flag, the given time apart.
     Processes start(const QString &flag, const QStringList &paths, int apartMs = 0)
     {
@@ -80,7 +88,7 @@ public:
             if (apartMs > 0 && !copies.empty())
                 QThread::msleep(ulong(apartMs));
             auto copy = std::make_unique<QProcess>();
-            copy->setProcessEnvironment(box.environment());
+            copy->setProcessEnvironment(environment());
             copy->start(helper, { flag, path });
             pids.append(copy->processId()); // gone once the copy has ended
             copies.push_back(std::move(copy));
@@ -117,6 +125,7 @@ public:
     }
 
     Sandbox box;
+    QProcessEnvironment extraEnvironment;
     QString helper;
     QList<qint64> pids; // of every copy started, in order
 };

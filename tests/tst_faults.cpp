@@ -4,6 +4,8 @@
 
 #include "selection_support.h"
 
+#include <QtCore/qregularexpression.h>
+#include <QtCore/qtextcodec.h>
 #include <QtNetwork/qlocalsocket.h>
 
 #include <algorithm>
@@ -65,6 +67,51 @@ bool waitUntilRunning(const Processes &copies, int count, int timeoutMs = 30000)
 
 int faultsInjected = 0;
 
+// Arms the trap of trap_preload.c in the copies the rig starts from now on.
+void setTrap(SelectionRig &r, const QString &trap)
+{
+    r.extraEnvironment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(TRAP_PRELOAD_PATH));
+    r.extraEnvironment.insert(QStringLiteral("VELLIX_TRAP"), trap);
+    // The sanitizers' run-time must come first among the libraries; the
+    // trap only stands in front of two calls.
+    r.extraEnvironment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0"));
+    ++faultsInjected;
+}
+
+// The paths under one flag over all the editor's starts, sorted: each path
+// as often as it was delivered.
+QStringList deliveredUnder(const QList<Launch> &launches, const QString &flag)
+{
+    return deliveredPaths(launchesUnder(launches, flag), flag);
+}
+
+qint64 runningCopyPid(const Processes &copies)
+{
+    for (const auto &copy : copies) {
+        if (copy->state() != QProcess::NotRunning)
+            return copy->processId();
+    }
+    return 0;
+}
+
+bool allExitedWith(const Processes &copies, int code)
+{
+    return std::all_of(copies.begin(), copies.end(), [code](const auto &copy) {
+        return copy->exitStatus() == QProcess::NormalExit && copy->exitCode() == code;
+    });
+}
+
+// The editor's arguments as the bytes it was given, one entry a start.
+QList<QByteArray> launchBytes(const SelectionRig &r)
+{
+    r.launches(); // until nothing new comes
+    QList<QByteArray> starts;
+    const QDir folder(r.box.path(r.installFolder() + QStringLiteral("/launches")));
+    for (const QString &name : folder.entryList({ QStringLiteral("*.launch") }, QDir::Files, QDir::Name))
+        starts.append(readAll(folder.filePath(name)));
+    return starts;
+}
+
 } // namespace
 
 class tst_Faults : public QObject
@@ -81,6 +128,15 @@ private Q_SLOTS:
     void strangersOnThePrimarysChannel();
     void twoUsersAtOnceKeepTheirSelections();
     void selectionBesideAnInstallThatWasPrimary();
+    void primaryKilledAfterItClaimed_data();
+    void primaryKilledAfterItClaimed();
+    void stoppedPrimaryIsDeposed();
+    void primaryHeldUpPastTheBoundIsDeposed();
+    void waitingFileOutlivesAReusedProcessId();
+    void selectionBesideAHeldUpInstall();
+    void fileNamesReachTheEditorAsTheirBytes_data();
+    void fileNamesReachTheEditorAsTheirBytes();
+    void handoffFilesWithoutAPathAreNoPaths();
 };
 
 void tst_Faults::cleanupTestCase()
@@ -108,16 +164,17 @@ void tst_Faults::primaryKilledDuringItsWait()
     });
     QVERIFY(primary != copies.end());
     const qint64 primaryPid = (*primary)->processId();
-    // Each copy's path lies in a file named by its process id, and nothing
-    // else: a line with its verb and its primary, then the path.
-    QStringList names;
+    // Each copy's path lies in a file named by its process id and its start
+    // stamp, and nothing else: a line with its verb and its primary, then
+    // the path.
+    const QStringList names = sorted(QDir(r.handoffFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    QCOMPARE(names.size(), first.size());
     for (int i = 0; i < first.size(); ++i) {
-        names.append(QStringLiteral("%1.txt").arg(r.pids[i]));
-        QCOMPARE(readAll(r.handoffFolder() + QLatin1Char('/') + names.last()),
+        const QStringList mine = names.filter(QRegularExpression(QStringLiteral("^%1-[1-9][0-9]*\\.txt$").arg(r.pids[i])));
+        QCOMPARE(mine.size(), 1);
+        QCOMPARE(readAll(r.handoffFolder() + QLatin1Char('/') + mine.first()),
                  QStringLiteral("-ftype_merge %1\n%2").arg(primaryPid).arg(first[i]).toUtf8());
     }
-    QCOMPARE(sorted(QDir(r.handoffFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)),
-             sorted(names));
     for (auto &copy : copies) {
         if (copy->state() != QProcess::NotRunning) {
             ::kill(pid_t(copy->processId()), SIGKILL);
@@ -313,8 +370,6 @@ void tst_Faults::twoUsersAtOnceKeepTheirSelections()
     QCOMPARE(sorted(selections[1]), sorted(mine));
 }
 
-QTEST_GUILESS_MAIN(tst_Faults)
-#include "tst_faults.moc"
 
 void tst_Faults::selectionBesideAnInstallThatWasPrimary()
 {
@@ -345,3 +400,223 @@ void tst_Faults::selectionBesideAnInstallThatWasPrimary()
     QCOMPARE(launches.size(), 1);
     QCOMPARE(deliveredPaths(launches, QStringLiteral("-ftype_print")), sorted(paths));
 }
+
+void tst_Faults::primaryKilledAfterItClaimed_data()
+{
+    QTest::addColumn<QString>("trap");
+    QTest::addColumn<QStringList>("first");
+    QTest::addColumn<int>("startsBeforeTheKill");
+    QTest::newRow("before its first start") << QStringLiteral("fork:1:kill") << pathsFor(QStringLiteral("first"), 3) << 0;
+    // Past one argument's 128 KiB: two starts.
+    QStringList longPaths;
+    for (int i = 0; i < 34; ++i)
+        longPaths.append(QStringLiteral("C:\\long\\%1 ").arg(i) + QString(4000, QLatin1Char('x')) + QStringLiteral(".pdf"));
+    QTest::newRow("between two starts of a long selection") << QStringLiteral("fork:2:kill") << longPaths << 1;
+}
+
+void tst_Faults::primaryKilledAfterItClaimed()
+{
+    QFETCH(QString, trap);
+    QFETCH(QStringList, first);
+    QFETCH(int, startsBeforeTheKill);
+    SelectionRig r(QStringLiteral("VcmClaim"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    setTrap(r, trap);
+    const Processes copies = r.start(QStringLiteral("-ftype_merge"), first);
+    QVERIFY(waitAll(copies));
+    QCOMPARE(std::count_if(copies.begin(), copies.end(), [](const auto &copy) {
+                 return copy->exitStatus() == QProcess::CrashExit;
+             }), 1L);
+    QCOMPARE(r.launches().size(), startsBeforeTheKill);
+
+    // The next primary delivers what the dead one claimed and did not
+    // deliver, under its verb, in a start of its own; nothing twice.
+    r.extraEnvironment = QProcessEnvironment();
+    const QStringList second = pathsFor(QStringLiteral("second"), 2);
+    const Processes next = r.start(QStringLiteral("-ftype_print"), second);
+    QVERIFY(waitAll(next));
+    QVERIFY(allExitedWith(next, 0));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_merge")), sorted(first));
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_print")), sorted(second));
+    QCOMPARE(launchesUnder(launches, QStringLiteral("-ftype_print")).size(), 1);
+    QVERIFY(!QFileInfo::exists(r.handoffFolder()));
+}
+
+void tst_Faults::stoppedPrimaryIsDeposed()
+{
+    SelectionRig r(QStringLiteral("VcmHalt"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    Holder holder(r, QStringLiteral("VcmHalt"));
+    const QStringList first = pathsFor(QStringLiteral("first"), 3);
+    const Processes copies = r.start(QStringLiteral("-ftype_merge"), first);
+    QVERIFY(waitUntilRunning(copies, 1)); // the secondaries have handed on
+    QTest::qWait(300);
+    const qint64 primary = runningCopyPid(copies);
+    QVERIFY(primary > 0);
+    ::kill(pid_t(primary), SIGSTOP);
+    ++faultsInjected;
+    holder.release();
+
+    // A selection made while it is stopped reaches the editor at once, and
+    // so does what the stopped primary was to gather, under its verb.
+    const QStringList second = pathsFor(QStringLiteral("second"), 2);
+    const Processes next = r.start(QStringLiteral("-ftype_print"), second);
+    QVERIFY(waitAll(next, 30000));
+    QVERIFY(allExitedWith(next, 0));
+    QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 2);
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_merge")), sorted(first));
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_print")), sorted(second));
+
+    // Run again, it finds that it was deposed, and delivers nothing twice.
+    ::kill(pid_t(primary), SIGCONT);
+    QVERIFY(waitAll(copies));
+    QVERIFY(allExitedWith(copies, 0));
+    QCOMPARE(r.launches().size(), 2);
+}
+
+void tst_Faults::primaryHeldUpPastTheBoundIsDeposed()
+{
+    // Asleep, not stopped: only its age tells that it is held up.
+    SelectionRig r(QStringLiteral("VcmFrozen"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    setTrap(r, QStringLiteral("mkdir:1:hang"));
+    const Processes held = r.start(QStringLiteral("-ftype_merge"), { QStringLiteral("C:\\held.pdf") });
+    r.extraEnvironment = QProcessEnvironment();
+    // The minute of a copy's run and the margin for its last steps.
+    QTest::qWait(76000);
+    QCOMPARE(held[0]->state(), QProcess::Running);
+
+    const QStringList second = pathsFor(QStringLiteral("second"), 3);
+    QElapsedTimer clock;
+    clock.start();
+    const Processes next = r.start(QStringLiteral("-ftype_print"), second);
+    QVERIFY(waitAll(next, 30000));
+    QVERIFY(allExitedWith(next, 0));
+    QVERIFY2(clock.elapsed() < 20000, QByteArray::number(clock.elapsed()).constData()); // not another minute
+    QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_print")), sorted(second));
+
+    // Woken, the deposed copy has no time left to wait, and delivers its
+    // own path alone.
+    ::kill(pid_t(held[0]->processId()), SIGUSR1);
+    QVERIFY(waitAll(held));
+    QVERIFY(allExitedWith(held, 0));
+    launches = r.launches();
+    QCOMPARE(launches.size(), 2);
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_merge")), QStringList{ QStringLiteral("C:\\held.pdf") });
+}
+
+void tst_Faults::waitingFileOutlivesAReusedProcessId()
+{
+    if (::geteuid() != 0)
+        QSKIP("setting the next process id takes root");
+    SelectionRig r(QStringLiteral("VcmReuse"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    const QString editor = r.box.path(r.installFolder() + QStringLiteral("/Vellix.exe"));
+    // A start that fails leaves the path waiting for the next primary.
+    QVERIFY(QFile::rename(editor, editor + QStringLiteral(".away")));
+    const Processes first = r.start(QStringLiteral("-ftype_edit"), { QStringLiteral("C:\\waiting.pdf") });
+    QVERIFY(waitAll(first));
+    QVERIFY(allExitedWith(first, 1));
+    const qint64 pid = r.pids.last();
+    QCOMPARE(QDir(r.handoffFolder()).entryList({ QStringLiteral("%1-*.txt").arg(pid) }).size(), 1);
+    QVERIFY(QFile::rename(editor + QStringLiteral(".away"), editor));
+
+    // The next copy gets the same process id.
+    QVERIFY(writeAll(QStringLiteral("/proc/sys/kernel/ns_last_pid"), QByteArray::number(pid - 1)));
+    const Processes second = r.start(QStringLiteral("-ftype_edit"), { QStringLiteral("C:\\new.pdf") });
+    QVERIFY(waitAll(second));
+    if (r.pids.last() != pid)
+        QSKIP("another process took that id first");
+    ++faultsInjected;
+    QVERIFY(allExitedWith(second, 0));
+    QCOMPARE(deliveredPaths(r.launches(), QStringLiteral("-ftype_edit")),
+             sorted({ QStringLiteral("C:\\waiting.pdf"), QStringLiteral("C:\\new.pdf") }));
+}
+
+void tst_Faults::selectionBesideAHeldUpInstall()
+{
+    // An install held up right after the election (a busy machine) never
+    // was a primary that a selection could hand its paths to.
+    SelectionRig r(QStringLiteral("VcmBusy"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    setTrap(r, QStringLiteral("mkdir:1:hang"));
+    QProcess install;
+    install.setProcessEnvironment(r.environment());
+    install.start(r.helper, { QStringLiteral("install") });
+    QVERIFY(install.waitForStarted());
+    r.extraEnvironment = QProcessEnvironment();
+    QTest::qWait(500);
+    QCOMPARE(install.state(), QProcess::Running);
+
+    // The selection's primary waits while the install runs, as for any
+    // copy; once the install has gone on and ended, it delivers.
+    const QStringList paths = pathsFor(QStringLiteral("beside"), 3);
+    const Processes copies = r.start(QStringLiteral("-ftype_print"), paths);
+    QTest::qWait(1500);
+    ::kill(pid_t(install.processId()), SIGUSR1);
+    QVERIFY(install.waitForFinished());
+    QCOMPARE(install.exitCode(), 0);
+    QVERIFY(waitAll(copies, 30000));
+    QVERIFY(allExitedWith(copies, 0));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_print")), sorted(paths));
+}
+
+void tst_Faults::fileNamesReachTheEditorAsTheirBytes_data()
+{
+    QTest::addColumn<QList<QByteArray>>("names");
+    QTest::newRow("a Latin-1 name alone") << QList<QByteArray>{ "/docs/caf\xE9.pdf" };
+    QTest::newRow("in a selection of two") << QList<QByteArray>{ "/docs/caf\xE9.pdf", "/docs/na\xC3\xAFve \xFF\xC3.pdf" };
+}
+
+void tst_Faults::fileNamesReachTheEditorAsTheirBytes()
+{
+    QFETCH(QList<QByteArray>, names);
+    SelectionRig r(QStringLiteral("VcmBytes"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    // This test program hands the names over as bytes: each byte a
+    // character of Latin-1.
+    QTextCodec *before = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+    QStringList paths;
+    for (const QByteArray &name : names)
+        paths.append(QString::fromLatin1(name));
+    const Processes copies = r.start(QStringLiteral("-ftype_edit"), paths);
+    QTextCodec::setCodecForLocale(before);
+    QVERIFY(waitAll(copies));
+    QVERIFY(allExitedWith(copies, 0));
+    const QList<QByteArray> starts = launchBytes(r);
+    QCOMPARE(starts.size(), 1);
+    QList<QByteArray> elements = starts.first().split(';');
+    QCOMPARE(elements.takeFirst(), QByteArray("-ftype_edit"));
+    std::sort(elements.begin(), elements.end());
+    std::sort(names.begin(), names.end());
+    QCOMPARE(elements, names);
+}
+
+void tst_Faults::handoffFilesWithoutAPathAreNoPaths()
+{
+    SelectionRig r(QStringLiteral("VcmEmpty"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    QVERIFY(QDir().mkpath(r.handoffFolder()));
+    QVERIFY(QFile::setPermissions(r.handoffFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(writeAll(r.handoffFolder() + QStringLiteral("/1-1.txt"), QByteArray()));
+    QVERIFY(writeAll(r.handoffFolder() + QStringLiteral("/2-2.txt"), "-ftype_edit 2\n"));
+    ++faultsInjected;
+    const QStringList paths = pathsFor(QStringLiteral("real"), 2);
+    const Processes copies = r.start(QStringLiteral("-ftype_edit"), paths);
+    QVERIFY(waitAll(copies));
+    QVERIFY(allExitedWith(copies, 0));
+    const QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), 1);
+    // No empty element, and nothing of the planted files.
+    QCOMPARE(deliveredPaths(launches, QStringLiteral("-ftype_edit")), sorted(paths));
+    QVERIFY(!QFileInfo::exists(r.handoffFolder()));
+
+    // An empty path names no file: nothing is handed on or started.
+    const Processes none = r.start(QStringLiteral("-ftype_edit"), { QString() });
+    QVERIFY(waitAll(none));
+    QVERIFY(allExitedWith(none, 0));
+    QCOMPARE(r.launches().size(), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_Faults)
+#include "tst_faults.moc"

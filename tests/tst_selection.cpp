@@ -75,7 +75,6 @@ private Q_SLOTS:
     void longSelectionGoesInSeveralStarts();
     void strangerWithOurNameDelaysTheLaunch_data();
     void strangerWithOurNameDelaysTheLaunch();
-    void leftoverFileOfTheSamePidIsReplaced();
     void foldersNotOursAreNeitherReadNorRemoved_data();
     void foldersNotOursAreNeitherReadNorRemoved();
     void waitIsBounded();
@@ -271,27 +270,6 @@ void tst_Selection::strangerWithOurNameDelaysTheLaunch()
         QVERIFY(launches[0].startedNs < strangerEnd - qint64(2000) * 1000000);
 }
 
-void tst_Selection::leftoverFileOfTheSamePidIsReplaced()
-{
-    // The next process ids are known: plant a leftover for each of them.
-    SelectionRig r = rig(QStringLiteral("Vcm25q"));
-    QVERIFY(QDir().mkpath(r.handoffFolder()));
-    ::chmod(QFile::encodeName(r.handoffFolder()).constData(), 0700);
-    const qint64 lastPid = readAll(QStringLiteral("/proc/sys/kernel/ns_last_pid")).trimmed().toLongLong();
-    if (lastPid <= 0)
-        QSKIP("the next process ids cannot be told here");
-    for (qint64 pid = lastPid + 1; pid <= lastPid + 400; ++pid)
-        writeAll(r.handoffFolder() + QStringLiteral("/%1.txt").arg(pid), "OLD");
-
-    const Processes copies = r.start(QStringLiteral("-ftype_edit"), { QStringLiteral("C:\\new.pdf") });
-    QVERIFY(allEndedWithZero(copies));
-    const QList<Launch> launches = r.launches();
-    QCOMPARE(launches.size(), 1);
-    const QStringList elements = launches[0].arguments.value(0).split(QLatin1Char(';'));
-    QCOMPARE(elements.count(QStringLiteral("C:\\new.pdf")), 1);
-    QVERIFY(!elements.contains(QStringLiteral("OLDC:\\new.pdf")));
-}
-
 void tst_Selection::foldersNotOursAreNeitherReadNorRemoved_data()
 {
     QTest::addColumn<QString>("kind");
@@ -361,7 +339,9 @@ void tst_Selection::waitIsBounded()
     stranger.waitForFinished();
     QCOMPARE(launches.size(), 1);
     const qint64 waitedMs = (launches[0].startedNs - start) / 1000000;
-    QVERIFY2(waitedMs >= 60000 && waitedMs < 65000, QByteArray::number(waitedMs).constData());
+    // The whole run of a copy, from its start to its last editor start,
+    // stays within the minute; the wait takes all of it but the release.
+    QVERIFY2(waitedMs >= 58000 && waitedMs < 61000, QByteArray::number(waitedMs).constData());
     QCOMPARE(launches[0].arguments.value(0).split(QLatin1Char(';')).size(), 4);
 }
 

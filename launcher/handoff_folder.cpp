@@ -1,0 +1,279 @@
+#include "handoff_folder.h"
+
+#include "command_line.h"
+#include "private_folder.h"
+#include "process_list.h"
+#include "single_application.h"
+#include "text_files.h"
+#include "verbs.h"
+
+#include <QtCore/qcoreapplication.h>
+#include <QtCore/qdatetime.h>
+#include <QtCore/qdir.h>
+#include <QtCore/qdiriterator.h>
+#include <QtCore/qfile.h>
+#include <QtCore/qfileinfo.h>
+
+namespace {
+
+const QLatin1String draftSuffix(".draft");
+const QLatin1String claimPrefix(".claimed-");
+const QLatin1String postedSuffix(".txt");
+
+// A posted file that no primary could read for this long (a planted file
+// of no use to anyone) may go.
+constexpr qint64 UnreadableForSecs = 24 * 60 * 60;
+
+bool readWhole(const QString &path, QByteArray *bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    *bytes = file.readAll();
+    return file.error() == QFileDevice::NoError;
+}
+
+bool writeWhole(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    return written && file.error() == QFileDevice::NoError;
+}
+
+// "<pid>-<stamp>" as the front of a work file's name; an older program's
+// names carry the process id alone, and the stamp is then 0.
+bool parseOwner(const QString &text, qint64 *pid, quint64 *stamp, QString *rest)
+{
+    bool numeric = false;
+    *pid = text.section(QLatin1Char('-'), 0, 0).toLongLong(&numeric);
+    if (!numeric || *pid <= 0)
+        return false;
+    *stamp = text.section(QLatin1Char('-'), 1, 1).toULongLong(&numeric);
+    if (!numeric)
+        *stamp = 0;
+    if (rest)
+        *rest = text.section(QLatin1Char('-'), numeric ? 2 : 1);
+    return true;
+}
+
+bool sameProcess(qint64 pid, quint64 stamp)
+{
+    return stamp == 0 || processStartStamp(pid) == stamp;
+}
+
+// The owner of a work file still runs (held up or not).
+bool ownerRuns(qint64 pid, quint64 stamp)
+{
+    return isRunningCopy(pid) && sameProcess(pid, stamp);
+}
+
+// The owner of a claim will deliver it.
+bool ownerIsActive(qint64 pid, quint64 stamp)
+{
+    return SingleApplication::isActiveCopy(pid) && sameProcess(pid, stamp);
+}
+
+} // namespace
+
+QByteArray handoffFileBytes(const QString &verbFlag, qint64 primaryPid, const QString &path)
+{
+    return verbFlag.toLatin1() + ' ' + QByteArray::number(primaryPid) + '\n' + pathToBytes(path);
+}
+
+HandedPath parseHandoffFile(const QByteArray &bytes)
+{
+    HandedPath handed;
+    handed.path = pathFromBytes(bytes);
+    const int end = bytes.indexOf('\n');
+    if (end < 0)
+        return handed;
+    const QByteArray header = bytes.left(end);
+    const int space = header.indexOf(' ');
+    bool numeric = false;
+    const qint64 pid = header.mid(space + 1).toLongLong(&numeric);
+    const QString flag = QString::fromLatin1(header.left(space));
+    if (space < 0 || !isVerbFlag(flag) || !numeric || pid <= 0)
+        return handed;
+    handed.verbFlag = flag;
+    handed.primaryPid = pid;
+    handed.path = pathFromBytes(bytes.mid(end + 1));
+    return handed;
+}
+
+QString HandoffFolder::postedFileName(qint64 pid, quint64 stamp)
+{
+    return QStringLiteral("%1-%2").arg(pid).arg(stamp) + postedSuffix;
+}
+
+bool HandoffFolder::ownerOfWorkFile(const QString &fileName, qint64 *pid, quint64 *stamp)
+{
+    if (fileName.startsWith(claimPrefix))
+        return parseOwner(fileName.mid(claimPrefix.size()), pid, stamp, nullptr);
+    if (fileName.startsWith(QLatin1Char('.')) && fileName.endsWith(draftSuffix)) {
+        const QString owner = fileName.mid(1, fileName.size() - 1 - draftSuffix.size());
+        return parseOwner(owner + QLatin1Char('-'), pid, stamp, nullptr);
+    }
+    return false;
+}
+
+HandoffFolder::HandoffFolder(const QString &path)
+    : folder(path),
+      ownPid(QCoreApplication::applicationPid()),
+      ownStamp(processStartStamp(QCoreApplication::applicationPid()))
+{
+}
+
+QString HandoffFolder::own(const QString &suffix) const
+{
+    return QStringLiteral("%1-%2").arg(ownPid).arg(ownStamp) + suffix;
+}
+
+QString HandoffFolder::claimName(const QString &fileName) const
+{
+    return folder + QLatin1Char('/') + claimPrefix + own(QLatin1Char('-') + fileName);
+}
+
+// The earlier primary of a selection removes the folder once it is empty,
+// so it may have to be made again; no draft is left behind when the text
+// could not be written whole (a full disk).
+bool HandoffFolder::writeDraft(const QString &verbFlag, qint64 primaryPid, const QString &filePath)
+{
+    const QString name = folder + QStringLiteral("/.") + own(draftSuffix);
+    const QByteArray bytes = handoffFileBytes(verbFlag, primaryPid, filePath);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!makePrivateFolder(folder))
+            return false;
+        QFile::remove(name);
+        if (writeWhole(name, bytes)) {
+            draft = name;
+            return true;
+        }
+        QFile::remove(name);
+    }
+    return false;
+}
+
+bool HandoffFolder::post()
+{
+    // The framework's rename never replaces a file that is there.
+    return !draft.isEmpty() && QFile::rename(draft, folder + QLatin1Char('/') + own(postedSuffix));
+}
+
+bool HandoffFolder::takeBack()
+{
+    return !draft.isEmpty() && QFile::rename(folder + QLatin1Char('/') + own(postedSuffix), draft);
+}
+
+void HandoffFolder::discardDraft()
+{
+    if (!draft.isEmpty())
+        QFile::remove(draft);
+    draft.clear();
+}
+
+bool HandoffFolder::isPosted() const
+{
+    return QFileInfo(folder + QLatin1Char('/') + own(postedSuffix)).isFile();
+}
+
+bool HandoffFolder::claimFile(const QString &file, const QString &fileName, QList<HandedPath> *claimed)
+{
+    QByteArray bytes;
+    if (!readWhole(file, &bytes))
+        return false; // stays for a primary that can read it
+    HandedPath handed = parseHandoffFile(bytes);
+    if (handed.primaryPid != 0 && handed.primaryPid != ownPid && SingleApplication::isActiveCopy(handed.primaryPid))
+        return false; // that primary's to deliver
+    if (handed.path.isEmpty()) {
+        // Written whole, a file of ours always holds a path: this is none.
+        QFile::remove(file);
+        return false;
+    }
+    const QString claim = claimName(fileName);
+    if (!QFile::rename(file, claim))
+        return false;
+    handed.claim = claim;
+    claimed->append(handed);
+    return true;
+}
+
+QList<HandedPath> HandoffFolder::claim()
+{
+    QList<HandedPath> claimed;
+    if (!isPrivateFolder(folder))
+        return claimed;
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System
+                                                             | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        qint64 pid = 0;
+        quint64 stamp = 0;
+        QString fileName;
+        if (entry.isSymLink() || !entry.fileName().startsWith(claimPrefix)
+            || !parseOwner(entry.fileName().mid(claimPrefix.size()), &pid, &stamp, &fileName)
+            || (pid == ownPid && stamp == ownStamp) || ownerIsActive(pid, stamp))
+            continue;
+        claimFile(entry.absoluteFilePath(), fileName, &claimed);
+    }
+    for (const QString &path : listFilePaths(folder))
+        claimFile(path, QFileInfo(path).fileName(), &claimed);
+    return claimed;
+}
+
+bool HandoffFolder::holds(const QString &claim) const
+{
+    return QFileInfo(claim).isFile();
+}
+
+void HandoffFolder::acknowledge(const QStringList &claims)
+{
+    for (const QString &claim : claims)
+        QFile::remove(claim);
+}
+
+void HandoffFolder::handBack(const QStringList &claims)
+{
+    const QString prefix = folder + QLatin1Char('/') + claimPrefix + own(QStringLiteral("-"));
+    for (const QString &claim : claims) {
+        // Where that fails, the claim waits to be taken over once this copy
+        // has ended.
+        if (claim.startsWith(prefix))
+            QFile::rename(claim, folder + QLatin1Char('/') + claim.mid(prefix.size()));
+    }
+}
+
+void HandoffFolder::sweep()
+{
+    if (!isPrivateFolder(folder))
+        return;
+    QDirIterator entries(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QDateTime longAgo = QDateTime::currentDateTimeUtc().addSecs(-UnreadableForSecs);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        const QFileInfo entry = entries.fileInfo();
+        // Links are removed, never followed.
+        if (entry.isDir() && !entry.isSymLink()) {
+            removeTree(path);
+            continue;
+        }
+        const QString name = entry.fileName();
+        bool keep = false;
+        if (entry.isFile() && !entry.isSymLink()) {
+            qint64 pid = 0;
+            quint64 stamp = 0;
+            if (!isWorkFileName(name)) {
+                QByteArray bytes;
+                keep = readWhole(path, &bytes) || entry.lastModified().toUTC() > longAgo;
+            } else if (name.startsWith(claimPrefix)) {
+                keep = true;
+            } else if (ownerOfWorkFile(name, &pid, &stamp)) {
+                keep = ownerRuns(pid, stamp);
+            }
+        }
+        if (!keep)
+            QFile::remove(path);
+    }
+    QDir().rmdir(folder);
+}
