@@ -1,11 +1,14 @@
 // The pieces of the hand-off that need no second process.
 
+#include "command_line.h"
+#include "handoff_folder.h"
 #include "instance_probe.h"
 #include "private_folder.h"
 #include "process_list.h"
 #include "text_files.h"
 
 #include <QtCore/qprocess.h>
+#include <QtCore/qrandom.h>
 #include <QtCore/qsysinfo.h>
 #include <QtCore/qtemporarydir.h>
 #include <QtTest/qtest.h>
@@ -25,6 +28,8 @@ private Q_SLOTS:
     void listingIsPlainFilesInNameOrder();
     void placeIsTheUsersOwn();
     void onlyThisProgramFileCountsAsACopy();
+    void pathBytesComeBackAsTheyWere();
+    void handoffFilesAndWorkFileNames();
 };
 
 void tst_LauncherUnits::probeCountsMatchingLines_data()
@@ -156,6 +161,63 @@ void tst_LauncherUnits::onlyThisProgramFileCountsAsACopy()
     other.kill();
     other.waitForFinished();
     QVERIFY(!isRunningCopy(other.processId()));
+}
+
+void tst_LauncherUnits::pathBytesComeBackAsTheyWere()
+{
+    // UTF-8 is text; any other byte is carried as U+DC80 + byte.
+    QCOMPARE(pathFromBytes("caf\xC3\xA9"), QString(QChar(0x63)) + QChar(0x61) + QChar(0x66) + QChar(0xE9));
+    QCOMPARE(pathFromBytes("caf\xE9"), QStringLiteral("caf") + QChar(0xDCE9));
+    // A surrogate's three bytes, an overlong form, a cut sequence: bytes.
+    QCOMPARE(pathFromBytes("\xED\xA0\x80"), QString(QChar(0xDCED)) + QChar(0xDCA0) + QChar(0xDC80));
+    QCOMPARE(pathFromBytes("\xC0\xAF"), QString(QChar(0xDCC0)) + QChar(0xDCAF));
+    QCOMPARE(pathFromBytes("a\xF0\x9F\x98"), QStringLiteral("a") + QChar(0xDCF0) + QChar(0xDC9F) + QChar(0xDC98));
+    QCOMPARE(pathFromBytes("\xF0\x9F\x98\x80"), QString(QChar(0xD83D)) + QChar(0xDE00));
+
+    keepPathBytesExact();
+    QRandomGenerator random(20261209);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bytes(int(random.bounded(1, 24)), Qt::Uninitialized);
+        for (char &byte : bytes)
+            byte = char(random.bounded(1, 256));
+        QCOMPARE(pathToBytes(pathFromBytes(bytes)), bytes);
+        // The framework's own conversions keep them too: arguments, file
+        // names, the editor's start.
+        QCOMPARE(QString::fromLocal8Bit(bytes).toLocal8Bit(), bytes);
+        QCOMPARE(QFile::encodeName(QFile::decodeName(bytes)), bytes);
+    }
+}
+
+void tst_LauncherUnits::handoffFilesAndWorkFileNames()
+{
+    // The header is ASCII: the verb flag, a space, the primary's id, LF.
+    QCOMPARE(handoffFileBytes(QStringLiteral("-ftype_print"), 4242, QStringLiteral("C:\\Docs\\a.pdf")),
+             QByteArray("-ftype_print 4242\nC:\\Docs\\a.pdf"));
+    const HandedPath handed = parseHandoffFile("-ftype_split 17\n/home/u/caf\xE9.pdf");
+    QCOMPARE(handed.verbFlag, QStringLiteral("-ftype_split"));
+    QCOMPARE(handed.primaryPid, qint64(17));
+    QCOMPARE(pathToBytes(handed.path), QByteArray("/home/u/caf\xE9.pdf"));
+    // A file that holds a path alone goes with the primary's verb.
+    QCOMPARE(parseHandoffFile("-ftype_nothing 17\nx").verbFlag, QString());
+    QCOMPARE(parseHandoffFile("/a.pdf").path, QStringLiteral("/a.pdf"));
+
+    QCOMPARE(HandoffFolder::postedFileName(4242, 987654), QStringLiteral("4242-987654.txt"));
+    qint64 pid = 0;
+    quint64 stamp = 0;
+    QVERIFY(HandoffFolder::ownerOfWorkFile(QStringLiteral(".claimed-12-345-67-89.txt"), &pid, &stamp));
+    QCOMPARE(pid, qint64(12));
+    QCOMPARE(stamp, quint64(345));
+    QVERIFY(HandoffFolder::ownerOfWorkFile(QStringLiteral(".12-345.draft"), &pid, &stamp));
+    QCOMPARE(pid, qint64(12));
+    QCOMPARE(stamp, quint64(345));
+    // An older program's names carry the id alone.
+    QVERIFY(HandoffFolder::ownerOfWorkFile(QStringLiteral(".77.draft"), &pid, &stamp));
+    QCOMPARE(pid, qint64(77));
+    QCOMPARE(stamp, quint64(0));
+    QVERIFY(!HandoffFolder::ownerOfWorkFile(QStringLiteral("12-345.txt"), &pid, &stamp));
+    QVERIFY(!HandoffFolder::ownerOfWorkFile(QStringLiteral(".hidden"), &pid, &stamp));
+    // Posted names sort as their writers' ids do as text.
+    QVERIFY(HandoffFolder::postedFileName(123, 99999) < HandoffFolder::postedFileName(1234, 1));
 }
 
 QTEST_GUILESS_MAIN(tst_LauncherUnits)
