@@ -179,12 +179,17 @@ bool HandoffFolder::isPosted() const
     return QFileInfo(folder + QLatin1Char('/') + own(postedSuffix)).isFile();
 }
 
-bool HandoffFolder::claimFile(const QString &file, const QString &fileName, QList<HandedPath> *claimed)
+bool HandoffFolder::claimFile(const QString &file, const QString &fileName, qint64 formerOwner,
+                              QList<HandedPath> *claimed)
 {
     QByteArray bytes;
     if (!readWhole(file, &bytes))
         return false; // stays for a primary that can read it
     HandedPath handed = parseHandoffFile(bytes);
+    // What another primary claimed goes in a start of its own, even when
+    // its file names no primary.
+    if (handed.primaryPid == 0)
+        handed.primaryPid = formerOwner;
     if (handed.primaryPid != 0 && handed.primaryPid != ownPid && SingleApplication::isActiveCopy(handed.primaryPid))
         return false; // that primary's to deliver
     if (handed.path.isEmpty()) {
@@ -215,10 +220,10 @@ QList<HandedPath> HandoffFolder::claim()
             || !parseOwner(entry.fileName().mid(claimPrefix.size()), &pid, &stamp, &fileName)
             || (pid == ownPid && stamp == ownStamp) || ownerIsActive(pid, stamp))
             continue;
-        claimFile(entry.absoluteFilePath(), fileName, &claimed);
+        claimFile(entry.absoluteFilePath(), fileName, pid, &claimed);
     }
     for (const QString &path : listFilePaths(folder))
-        claimFile(path, QFileInfo(path).fileName(), &claimed);
+        claimFile(path, QFileInfo(path).fileName(), 0, &claimed);
     return claimed;
 }
 

@@ -70,7 +70,7 @@ public:
 private:
     QString own(const QString &suffix) const;
     QString claimName(const QString &fileName) const;
-    bool claimFile(const QString &file, const QString &fileName, QList<HandedPath> *claimed);
+    bool claimFile(const QString &file, const QString &fileName, qint64 formerOwner, QList<HandedPath> *claimed);
 
     QString folder;
     qint64 ownPid;

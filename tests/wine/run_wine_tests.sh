@@ -279,11 +279,23 @@ check_selection 5 copy "5 to a helper named VellixContextMenu - Copy (2).exe"
 check "a helper whose name the table cuts finds itself at once (${took_ms} ms)" test "$took_ms" -lt 15000
 
 # Names that begin with a dot hide nothing here: the work files of dead
-# copies, a claim and a draft, are the program's own and are not delivered.
+# copies are the program's own. A draft was never handed on and is not
+# delivered; what a dead primary claimed and did not deliver goes under its
+# own verb, in a start of its own.
 wine "$helper"
-printf 'C:\\planted claim.pdf' > "$temp_unix/VellixContextMenu/.claimed-999996-77.txt"
-printf -- '-ftype_merge 999992\nC:\\planted draft.pdf' > "$temp_unix/VellixContextMenu/.999992.draft"
-selection 3 "3 beside a dead copy's claim and draft"
+printf -- '-ftype_print 999996\nC:\\planted claim.pdf' > "$temp_unix/VellixContextMenu/.claimed-999996-77-999990-5.txt"
+printf -- '-ftype_merge 999992\nC:\\planted draft.pdf' > "$temp_unix/VellixContextMenu/.999992-5.draft"
+start_selection 3 "selection"
+for _ in $(seq 100); do
+    printed=$(grep -l -- '^-ftype_print;' "$unix_folder/launches/"*.launch 2>/dev/null)
+    [ -n "$printed" ] && break
+    sleep 0.1
+done
+sleep 0.5
+check "a dead primary's claim goes under its verb, in a start of its own" \
+    same '-ftype_print;C:\planted claim.pdf' "$(cat "$printed" 2>/dev/null)"
+rm -f "$printed"
+check_selection 3 "selection" "3 beside a dead copy's claim and draft"
 check "the dead copies' work files are gone with the folder" test ! -e "$temp_unix/VellixContextMenu"
 
 # A selection whose one argument would pass the command line's 32,767
