@@ -1,5 +1,8 @@
 #include "captions.h"
 
+#include "user_folders.h"
+
+#include <QtCore/qfileinfo.h>
 #include <QtCore/qsettings.h>
 #include <QtCore/qstandardpaths.h>
 
@@ -42,8 +45,15 @@ const char *const defaultCaptions[4] = { "Use Vellix Edit", "Use Vellix Split", 
 
 QString readUserLanguage()
 {
-    const QString path = QStandardPaths::writableLocation(QStandardPaths::HomeLocation)
-            + QStringLiteral("/AppData") + QStringLiteral("/Roaming/Zentharo/Vellix/config.ini");
+    // The editor keeps its settings in the roaming folder the system knows
+    // (a roaming profile or folder redirection may have moved it); the
+    // folder under the home folder serves where that has none.
+    const QString settingsFile = QStringLiteral("/Zentharo/Vellix/config.ini");
+    const QString roaming = roamingAppDataFolder();
+    QString path = QStandardPaths::writableLocation(QStandardPaths::HomeLocation)
+            + QStringLiteral("/AppData") + QStringLiteral("/Roaming") + settingsFile;
+    if (!roaming.isEmpty() && QFileInfo::exists(roaming + settingsFile))
+        path = roaming + settingsFile;
     QSettings settings(path, QSettings::IniFormat);
     settings.setIniCodec("utf-8");
     settings.beginGroup(QStringLiteral("Main"));

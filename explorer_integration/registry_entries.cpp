@@ -32,6 +32,15 @@ QString helperPath()
 
 const QString fileArgument = QStringLiteral("\"%1\"");
 
+// A command's program in quotation marks: unquoted, a path with a space is
+// ambiguous ("C:\Program.exe" is tried first) and the program's own name
+// would end at the first space, so its arguments would not start with the
+// verb flag.
+QString quotedProgram(const QString &path)
+{
+    return QLatin1Char('"') + path + QLatin1Char('"');
+}
+
 void setDefaultValue(const QString &keyPath, const QString &data)
 {
     RegistryKey key(keyPath);
@@ -56,7 +65,7 @@ void writeVerbKey(const QString &key, const QString &flag, const QString &captio
     verb.setValue(QStringLiteral("MultiSelectModel"), QStringLiteral("Player"));
     verb.close();
 
-    const QString command = helperPath() + QLatin1Char(' ') + flag + QLatin1Char(' ') + fileArgument;
+    const QString command = quotedProgram(helperPath()) + QLatin1Char(' ') + flag + QLatin1Char(' ') + fileArgument;
     setDefaultValue(QDir::toNativeSeparators(key + QStringLiteral("/Command")), command);
 }
 
@@ -66,7 +75,7 @@ void installRegistryEntries()
 
     const QString programKey = QStringLiteral("HKEY_CLASSES_ROOT\\") + QString::fromUtf16(programId);
     setDefaultValue(programKey + QStringLiteral("\\shell\\open\\command"),
-                    inInstallFolder("/Vellix.exe") + QLatin1Char(' ') + fileArgument);
+                    quotedProgram(inInstallFolder("/Vellix.exe")) + QLatin1Char(' ') + fileArgument);
     setDefaultValue(programKey + QStringLiteral("\\DefaultIcon"),
                     inInstallFolder("/Quorlin.dll") + QStringLiteral(",0"));
 

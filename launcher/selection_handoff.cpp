@@ -126,7 +126,16 @@ QList<int> startSpans(const QString &verbFlag, const QStringList &paths)
 
 bool startEditor(const QString &verbFlag, const QStringList &paths)
 {
-    return !paths.isEmpty() && QProcess::startDetached(editorPath(), QStringList{ editorArgument(verbFlag, paths) });
+    // The file manager starts the helper in the selected files' folder; the
+    // editor runs in its own, so that it keeps no user's folder (or stick)
+    // from being renamed, removed or ejected while it runs.
+    qint64 pid = 0;
+    if (paths.isEmpty()
+        || !QProcess::startDetached(editorPath(), QStringList{ editorArgument(verbFlag, paths) },
+                                    QCoreApplication::applicationDirPath(), &pid))
+        return false;
+    allowToComeForward(pid);
+    return true;
 }
 
 bool launchEditor(const QString &verbFlag, const QStringList &paths)

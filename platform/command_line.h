@@ -9,6 +9,17 @@
 // quoted path included) or a single argument (Linux: 128 KiB).
 bool fitsOneStart(const QString &program, const QString &argument);
 
+// A program started by this one may bring its window to the front, which
+// the system allows only to a process that the user is dealing with: this
+// one passes its right on while it still has it (Windows).
+void allowToComeForward(qint64 pid);
+
+#ifdef Q_OS_WIN
+// The length of the command line, without its NUL, that the framework
+// builds for a start of the program with this one argument.
+int commandLineLength(const QString &program, const QString &argument);
+#endif
+
 // A path is whatever the system allows as a name, not always text: on
 // Linux any bytes but NUL and "/", on Windows any UTF-16 code units, a lone
 // surrogate included. It travels through the program unchanged:

@@ -153,6 +153,11 @@ bool fitsOneStart(const QString &, const QString &argument)
     return QFile::encodeName(argument).size() + 1 <= LongestArgumentBytes;
 }
 
+void allowToComeForward(qint64)
+{
+    // Window managers here decide for themselves.
+}
+
 void keepPathBytesExact()
 {
     // The framework keeps every codec it is given for the life of the

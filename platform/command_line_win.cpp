@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <qt_windows.h>
+
 namespace {
 
 // CreateProcess takes at most this many characters, the terminating NUL
@@ -7,14 +9,12 @@ namespace {
 constexpr int LongestCommandLine = 32767;
 
 // The length of the argument as the framework writes it on the command
-// line: quoted when it holds a space, a tab or a quote or is empty, each
-// quote escaped with a backslash and the backslashes before a quote (or
-// before the closing quote) doubled.
-int quotedLength(const QString &argument)
+// line: each quote escaped with a backslash and the backslashes before it
+// doubled; quoted as a whole when it is empty or holds a space or a tab,
+// the closing quote put before any backslashes at its end.
+int writtenArgumentLength(const QString &argument)
 {
-    const bool quoted = argument.isEmpty() || argument.contains(QLatin1Char(' '))
-            || argument.contains(QLatin1Char('\t')) || argument.contains(QLatin1Char('"'));
-    int length = argument.size() + (quoted ? 2 : 0);
+    int length = argument.size();
     int backslashes = 0;
     for (const QChar c : argument) {
         if (c == QLatin1Char('\\')) {
@@ -25,17 +25,31 @@ int quotedLength(const QString &argument)
             length += backslashes + 1;
         backslashes = 0;
     }
-    if (quoted)
-        length += backslashes;
+    if (argument.isEmpty() || argument.contains(QLatin1Char(' ')) || argument.contains(QLatin1Char('\t')))
+        length += 2;
     return length;
 }
 
 } // namespace
 
+int commandLineLength(const QString &program, const QString &argument)
+{
+    // The program, quoted only when it holds a space (and is not quoted
+    // already), a space after it, and a space before each argument.
+    const bool quoted = program.contains(QLatin1Char(' ')) && !program.startsWith(QLatin1Char('"'))
+            && !program.endsWith(QLatin1Char('"'));
+    return program.size() + (quoted ? 2 : 0) + 1 + 1 + writtenArgumentLength(argument);
+}
+
 bool fitsOneStart(const QString &program, const QString &argument)
 {
-    // The program's path, quoted, a space, the argument, the NUL.
-    return program.size() + 2 + 1 + quotedLength(argument) + 1 <= LongestCommandLine;
+    return commandLineLength(program, argument) + 1 <= LongestCommandLine;
+}
+
+void allowToComeForward(qint64 pid)
+{
+    if (pid > 0)
+        ::AllowSetForegroundWindow(DWORD(pid));
 }
 
 void keepPathBytesExact()

@@ -11,6 +11,9 @@ QString systemLoginName();
 // The security identifier of the user this process runs as, as text
 // ("S-1-5-21-..."); empty when the system cannot tell.
 QString userSidText();
+// The same for the process of that id; empty when it is not there or its
+// token may not be read (as another user's usually may not).
+QString userSidTextOf(qint64 pid);
 #endif
 
 #endif // LOGIN_NAME_H

@@ -16,10 +16,12 @@ QString systemLoginName()
     return qEnvironmentVariable("USERNAME");
 }
 
-QString userSidText()
+namespace {
+
+QString userSidTextOfProcess(HANDLE process)
 {
     HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+    if (!::OpenProcessToken(process, TOKEN_QUERY, &token))
         return QString();
     DWORD size = 0;
     ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
@@ -32,5 +34,24 @@ QString userSidText()
         ::LocalFree(sid);
     }
     ::CloseHandle(token);
+    return text;
+}
+
+} // namespace
+
+QString userSidText()
+{
+    return userSidTextOfProcess(::GetCurrentProcess());
+}
+
+QString userSidTextOf(qint64 pid)
+{
+    if (pid <= 0 || pid > 0xffffffffLL)
+        return QString();
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return QString();
+    const QString text = userSidTextOfProcess(process);
+    ::CloseHandle(process);
     return text;
 }

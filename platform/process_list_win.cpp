@@ -1,5 +1,7 @@
 #include "process_list.h"
 
+#include "login_name.h"
+
 #include <QtCore/qcoreapplication.h>
 #include <QtCore/qdir.h>
 #include <QtCore/qelapsedtimer.h>
@@ -47,6 +49,8 @@ QStringList listedImageNames(const QStringList &filter, int timeoutMs)
     if (tool.isEmpty() || timeoutMs <= 0)
         return QStringList();
     QProcess tasklist;
+    // Not in the selected files' folder, which it would hold while it runs.
+    tasklist.setWorkingDirectory(QCoreApplication::applicationDirPath());
     tasklist.start(tool, QStringList{ QStringLiteral("/FO"), QStringLiteral("CSV"), QStringLiteral("/NH") } + filter,
                    QIODevice::ReadWrite);
     if (!tasklist.waitForFinished(timeoutMs))
@@ -141,6 +145,11 @@ bool isRunningCopy(qint64 pid)
     const QString theirs = alive ? imagePathOf(process) : QString();
     ::CloseHandle(process);
     if (theirs.isEmpty())
+        return false;
+    // Another user's copy of the same installation (a shared computer, a
+    // user switched away from) is no copy of ours.
+    const QString ownUser = userSidText();
+    if (ownUser.isEmpty() || userSidTextOf(pid) != ownUser)
         return false;
     // Like with like: this copy's own image as the system resolves it, not
     // the path it was started by; best of all, the file itself.

@@ -1,7 +1,8 @@
 // Stands in for the editor in the tests: installed as Vellix.exe beside the
 // helper, it records each start as one file in the folder "launches" beside
 // itself, named by the time of the start (nanoseconds) and its process id,
-// holding its arguments separated by NUL bytes.
+// holding its arguments separated by NUL bytes, and beside it a file of the
+// same name ending in ".cwd" with its current folder.
 
 #include <cstdio>
 #include <cstring>
@@ -37,5 +38,13 @@ int main(int argc, char **argv)
         std::fwrite(argv[i], 1, std::strlen(argv[i]), out);
     }
     std::fclose(out);
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) {
+        const std::string cwdFile = path.substr(0, path.size() - 7) + ".cwd";
+        if (FILE *where = std::fopen(cwdFile.c_str(), "wb")) {
+            std::fwrite(cwd, 1, std::strlen(cwd), where);
+            std::fclose(where);
+        }
+    }
     return std::rename(draft.c_str(), path.c_str()) == 0 ? 0 : 2;
 }

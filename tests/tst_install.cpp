@@ -25,7 +25,7 @@ QByteArray verbKey(const QString &helper, const char *name, const char *flag, co
     const QByteArray key = shell + '\\' + name;
     return "[" + key + "]\n@=\"\"\n\"Icon\"=" + quotedValue(helper + ",0") + "\n\"MUIVerb\"="
             + quotedValue(QString::fromUtf8(caption)) + "\n\"MultiSelectModel\"=\"Player\"\n\n[" + key + "\\Command]\n@="
-            + quotedValue(helper + " " + flag + " \"%1\"") + "\n\n";
+            + quotedValue("\"" + helper + "\" " + flag + " \"%1\"") + "\n\n";
 }
 
 // The whole of what install writes into a home that had nothing.
@@ -49,7 +49,7 @@ QByteArray expectedClassesRoot(const QString &folder)
             "[HKEY_CLASSES_ROOT\\Vellix.exe\\shell]\n\n"
             "[HKEY_CLASSES_ROOT\\Vellix.exe\\shell\\open]\n\n"
             "[HKEY_CLASSES_ROOT\\Vellix.exe\\shell\\open\\command]\n@="
-            + quotedValue(folder + "/Vellix.exe \"%1\"") + "\n\n"
+            + quotedValue("\"" + folder + "/Vellix.exe\" \"%1\"") + "\n\n"
             "[HKEY_CLASSES_ROOT\\Vellix.exe\\DefaultIcon]\n@=" + quotedValue(folder + "/Quorlin.dll,0") + "\n\n";
 }
 

@@ -107,6 +107,12 @@ void tst_Selection::oneLaunchWithEveryPath()
     QCOMPARE(launches.size(), 1);
     QCOMPARE(launches[0].arguments, launchArgument(QStringLiteral("-ftype_merge"), inPidTextOrder(r.pids, paths)));
     QVERIFY(!QFileInfo::exists(r.handoffFolder()));
+    // The editor runs in the install folder, not in the copies' own.
+    const QDir launched(r.box.path(r.installFolder() + QStringLiteral("/launches")));
+    const QStringList cwd = launched.entryList({ QStringLiteral("*.cwd") });
+    QCOMPARE(cwd.size(), 1);
+    QCOMPARE(QString::fromUtf8(readAll(launched.filePath(cwd.first()))),
+             QFileInfo(r.helper).canonicalPath());
 }
 
 void tst_Selection::lateCopiesLaunchOnTheirOwnAndLoseNothing()

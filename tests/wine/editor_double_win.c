@@ -1,7 +1,8 @@
 /* Stands in for the editor under Wine: installed as Vellix.exe beside the
  * helper, it records each start as one file in the folder "launches" beside
  * itself, named by the time of the start (100 ns units) and its process id,
- * holding its arguments in UTF-8, separated by NUL bytes. */
+ * holding its arguments in UTF-8, separated by NUL bytes, and beside it a
+ * file of the same name ending in ".cwd" with its current folder. */
 #include <windows.h>
 #include <shellapi.h>
 #include <stdio.h>
@@ -44,5 +45,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
         HeapFree(GetProcessHeap(), 0, utf8);
     }
     CloseHandle(out);
+
+    wchar_t cwdFile[MAX_PATH * 3], cwd[MAX_PATH * 2];
+    swprintf(cwdFile, MAX_PATH * 3, L"%ls\\%020llu-%lu.cwd", folder, stamp, GetCurrentProcessId());
+    const DWORD cwdLength = GetCurrentDirectoryW(MAX_PATH * 2, cwd);
+    HANDLE cwdOut = CreateFileW(cwdFile, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (cwdOut != INVALID_HANDLE_VALUE && cwdLength > 0) {
+        char utf8[MAX_PATH * 8];
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, cwd, (int)cwdLength, utf8, sizeof utf8, NULL, NULL);
+        DWORD written;
+        WriteFile(cwdOut, utf8, (DWORD)bytes, &written, NULL);
+    }
+    if (cwdOut != INVALID_HANDLE_VALUE)
+        CloseHandle(cwdOut);
     return MoveFileW(draft, path) ? 0 : 2;
 }

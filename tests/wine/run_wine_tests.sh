@@ -126,6 +126,9 @@ check "the Windows layers' own tests pass" grep -qE '^Totals: [0-9]+ passed, 0 f
 wine reg add "$shell\\OtherApp\\command" /ve /d 'other.exe "%1"' /f >/dev/null 2>&1
 wine reg add "$shell\\VellixEdit\\Command" /ve /d 'old' /f >/dev/null 2>&1
 wine "$helper" install; code=$?
+# The merge verb's command line as the system will start it.
+merge_command=$(wine reg query "$shell\\Vellix03Merge\\Command" /ve 2>/dev/null | tr -d '\r' \
+    | sed -n 's/^    (Default)    REG_SZ    //p')
 check "install ends with 0" same 0 "$code"
 
 verb() { # key name, flag, caption
@@ -135,7 +138,7 @@ verb() { # key name, flag, caption
         "    MUIVerb    REG_SZ    $3" \
         "    MultiSelectModel    REG_SZ    Player" "" \
         "HKEY_CURRENT_USER\\Software\\Classes\\SystemFileAssociations\\.pdf\\Shell\\$1\\Command" \
-        "    (Default)    REG_SZ    $folder\\VellixContextMenu.exe $2 \"%1\"" ""
+        "    (Default)    REG_SZ    \"$folder\\VellixContextMenu.exe\" $2 \"%1\"" ""
 }
 other=$(printf '%s\n' "HKEY_CURRENT_USER\\Software\\Classes\\SystemFileAssociations\\.pdf\\Shell\\OtherApp" "" \
     "HKEY_CURRENT_USER\\Software\\Classes\\SystemFileAssociations\\.pdf\\Shell\\OtherApp\\command" \
@@ -152,7 +155,7 @@ expected_program=$(printf '%s\n' "" \
     'HKEY_CLASSES_ROOT\Vellix.exe\DefaultIcon' "    (Default)    REG_SZ    $folder\\Quorlin.dll,0" "" \
     'HKEY_CLASSES_ROOT\Vellix.exe\shell' "" \
     'HKEY_CLASSES_ROOT\Vellix.exe\shell\open' "" \
-    'HKEY_CLASSES_ROOT\Vellix.exe\shell\open\command' "    (Default)    REG_SZ    $folder\\Vellix.exe \"%1\"")
+    'HKEY_CLASSES_ROOT\Vellix.exe\shell\open\command' "    (Default)    REG_SZ    \"$folder\\Vellix.exe\" \"%1\"")
 check "program identifier key" same "$expected_program" "$(query 'HKCR\Vellix.exe')"
 check "association of .pdf" grep -q "(Default)    REG_SZ    Vellix.exe" <<<"$(query 'HKCU\Software\Classes\.pdf')"
 
@@ -168,6 +171,23 @@ check "uninstall removes the program identifier" \
     absent 'HKEY_CLASSES_ROOT' "$(wine reg query 'HKCR\Vellix.exe' 2>&1)"
 check "uninstall takes the association back" \
     absent Vellix.exe "$(wine reg query 'HKCU\Software\Classes\.pdf' /ve 2>/dev/null)"
+
+# The editor's settings in a roaming folder that folder redirection moved
+# away from the profile: the captions still come from there.
+folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+previous_appdata=$(wine reg query "$folders" /v AppData 2>/dev/null | tr -d '\r' | sed -n 's/^    AppData    REG_EXPAND_SZ    //p')
+mkdir -p "$WINEPREFIX/drive_c/Redirected/Zentharo/Vellix"
+printf '[Main]\r\nLanguage=German\r\n' > "$WINEPREFIX/drive_c/Redirected/Zentharo/Vellix/config.ini"
+wine reg add "$folders" /v AppData /t REG_EXPAND_SZ /d 'C:\Redirected' /f >/dev/null 2>&1
+wine "$helper" install
+check "captions from the editor's settings in a redirected roaming folder" \
+    grep -q 'MUIVerb    REG_SZ    Zum Kombinieren den Vellix verwenden' <<<"$(query "$shell")"
+wine "$helper" uninstall
+if [ -n "$previous_appdata" ]; then
+    wine reg add "$folders" /v AppData /t REG_EXPAND_SZ /d "$previous_appdata" /f >/dev/null 2>&1
+else
+    wine reg delete "$folders" /v AppData /f >/dev/null 2>&1
+fi
 
 
 # --- the task list double answers as the Windows tool does -----------------
@@ -251,6 +271,30 @@ selection() { # count [what]
 # primary removes it.
 wine "$helper"
 check "the hand-off folder is in the user's temporary folder" test -d "$temp_unix/VellixContextMenu"
+# A verb started as the system starts a registered command: %1 filled in,
+# from a folder whose path has spaces, the program found in the line as
+# CreateProcessW finds it, the line handed over as it stands.
+mkdir -p "$WINEPREFIX/drive_c/Docs with spaces"
+shell_start() { # command, name
+    local i
+    for i in 1 2 3; do printf '%s\n' "C:\\Docs with spaces\\$2 $i;v2.pdf"; done > "$WINEPREFIX/drive_c/$2.paths"
+    (cd "$WINEPREFIX/drive_c/Docs with spaces" && wine 'C:\starter.exe' --shell "$1" "@C:\\$2.paths") \
+        | tr -d '\r' > "$WINEPREFIX/$2.out"
+}
+shell_start "$merge_command" verb
+# The editor runs in the install folder, not in the selected files' one,
+# which it would keep from being renamed or removed.
+check "the editor's current folder is the install folder" \
+    same "$folder" "$(cat "$unix_folder/launches/"*.cwd 2>/dev/null)"
+check_selection 3 verb "3 started as the system starts the registered merge verb"
+# Unquoted, as earlier releases wrote it: the program's own name ends at
+# the first space, its arguments do not begin with the verb flag, and
+# nothing reaches the editor.
+shell_start "$folder\\VellixContextMenu.exe -ftype_merge \"%1\"" unquoted
+check "an unquoted command under Program Files brings nothing to the editor" \
+    test ! -e "$unix_folder/launches"
+rm -rf "$unix_folder/launches"
+
 selection 1
 selection 5
 selection 15

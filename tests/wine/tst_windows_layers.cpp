@@ -4,6 +4,7 @@
 // path (a drive letter of its own), when the suite has made one.
 
 #include "command_line.h"
+#include "login_name.h"
 #include "private_folder.h"
 #include "process_list.h"
 #include "shared_block.h"
@@ -106,6 +107,8 @@ private Q_SLOTS:
     void linksAreNeitherUsedNorFollowed();
     void namedObjectsAreTheUsersAndTheSystems();
     void commandLineBound();
+    void anyNameComesBackAsItWas();
+    void processAgeAndStamp();
 };
 
 void tst_WindowsLayers::taskListShowsThisProgramOnceByItsWholeName()
@@ -246,14 +249,51 @@ void tst_WindowsLayers::namedObjectsAreTheUsersAndTheSystems()
 
 void tst_WindowsLayers::commandLineBound()
 {
-    // 32,767 characters with the NUL: the quoted program, a space, the
-    // argument (quoted, as it holds a space).
-    const QString editor = QStringLiteral("C:/Program Files/Vellix/Vellix.exe");
-    const int room = 32767 - 1 - (editor.size() + 2) - 1 - 2;
-    QVERIFY(fitsOneStart(editor, QString(room - 1, QLatin1Char('a')) + QLatin1Char(' ')));
-    QVERIFY(!fitsOneStart(editor, QString(room, QLatin1Char('a')) + QLatin1Char(' ')));
-    // Backslashes before the closing quote are doubled.
-    QVERIFY(!fitsOneStart(editor, QString(room - 2, QLatin1Char('a')) + QStringLiteral(" \\")));
+    // As the framework writes it: the program, quoted when it holds a
+    // space, two spaces, the argument (quoted, as it holds a space).
+    const QString spaced = QStringLiteral("C:/Program Files/Vellix/Vellix.exe");
+    QCOMPARE(commandLineLength(spaced, QStringLiteral("a b")), spaced.size() + 2 + 2 + 5);
+    const QString plain = QStringLiteral("C:/Vellix/Vellix.exe");
+    QCOMPARE(commandLineLength(plain, QStringLiteral("ab")), plain.size() + 2 + 2);
+    // A quote is escaped, and the backslashes before it doubled; those at
+    // the end stay as they are, behind the closing quote.
+    QCOMPARE(commandLineLength(plain, QStringLiteral("a\\\"b")), plain.size() + 2 + 6);
+    QCOMPARE(commandLineLength(plain, QStringLiteral("a b\\")), plain.size() + 2 + 6);
+
+    // Exactly at the bound: 32,767 characters with the NUL.
+    for (const QString &editor : { spaced, plain }) {
+        const int room = 32767 - 1 - commandLineLength(editor, QStringLiteral(" "));
+        QVERIFY(fitsOneStart(editor, QString(room, QLatin1Char('a')) + QLatin1Char(' ')));
+        QVERIFY(!fitsOneStart(editor, QString(room + 1, QLatin1Char('a')) + QLatin1Char(' ')));
+    }
+}
+
+void tst_WindowsLayers::anyNameComesBackAsItWas()
+{
+    // A lone surrogate is a name Windows allows: its three bytes, and back.
+    const QString lone = QStringLiteral("C:\\Docs\\a") + QChar(0xD800) + QStringLiteral(".pdf");
+    QCOMPARE(pathToBytes(lone), QByteArray("C:\\Docs\\a\xED\xA0\x80.pdf"));
+    QCOMPARE(pathFromBytes(pathToBytes(lone)), lone);
+    const QString text = QString::fromUtf8("caf\xC3\xA9 \xF0\x9F\x98\x80.pdf");
+    QCOMPARE(pathToBytes(text), text.toUtf8());
+    QCOMPARE(pathFromBytes(text.toUtf8()), text);
+    const QString low = QString(QChar(0xDC00)) + QChar(0xD83D);
+    QCOMPARE(pathFromBytes(pathToBytes(low)), low);
+}
+
+void tst_WindowsLayers::processAgeAndStamp()
+{
+    const qint64 self = QCoreApplication::applicationPid();
+    QVERIFY(processStartStamp(self) != 0);
+    QCOMPARE(processStartStamp(self), processStartStamp(self));
+    const qint64 age = processAgeMs(self);
+    QVERIFY2(age >= 0 && age < 600000, QByteArray::number(age).constData());
+    QCOMPARE(processStartStamp(0), quint64(0));
+    QCOMPARE(processAgeMs(0), qint64(-1));
+    // A copy counts only when it runs as this user: the token's user.
+    QVERIFY(!userSidText().isEmpty());
+    QCOMPARE(userSidTextOf(self), userSidText());
+    QCOMPARE(userSidTextOf(0), QString());
 }
 
 int main(int argc, char **argv)

@@ -1,0 +1,7 @@
+#include "user_folders.h"
+
+QString roamingAppDataFolder()
+{
+    // The editor's settings lie where the home folder's path says.
+    return QString();
+}
