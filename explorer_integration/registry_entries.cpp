@@ -41,19 +41,44 @@ QString quotedProgram(const QString &path)
     return QLatin1Char('"') + path + QLatin1Char('"');
 }
 
-void setDefaultValue(const QString &keyPath, const QString &data)
+bool setDefaultValue(const QString &keyPath, const QString &data)
 {
     RegistryKey key(keyPath);
     key.setValue(QStringLiteral("."), data);
-    key.close();
+    return key.close();
 }
+
+// The program identifier's key beneath a root of classes: the editor's open
+// command and its icon.
+bool writeProgramKey(const QString &classesRoot)
+{
+    const QString programKey = classesRoot + QLatin1Char('\\') + QString::fromUtf16(programId);
+    const bool command = setDefaultValue(programKey + QStringLiteral("\\shell\\open\\command"),
+                                         quotedProgram(inInstallFolder("/Vellix.exe")) + QLatin1Char(' ') + fileArgument);
+    const bool icon = setDefaultValue(programKey + QStringLiteral("\\DefaultIcon"),
+                                      inInstallFolder("/Quorlin.dll") + QStringLiteral(",0"));
+    return command && icon;
+}
+
+bool removeProgramKey(const QString &classesRoot)
+{
+    RegistryKey classes(classesRoot);
+    classes.remove(QString::fromUtf16(programId));
+    return classes.close();
+}
+
+// New keys under HKEY_CLASSES_ROOT go to the machine's part of it, which
+// only an administrator may write; the user's own part, which the system
+// merges into the same view, serves everyone else.
+const char machineClasses[] = "HKEY_CLASSES_ROOT";
+const char userClasses[] = "HKEY_CURRENT_USER\\SOFTWARE\\Classes";
 
 } // namespace
 
-void writeVerbKey(const QString &key, const QString &flag, const QString &caption)
+bool writeVerbKey(const QString &key, const QString &flag, const QString &caption)
 {
     if (key.isEmpty() || flag.isEmpty() || caption.isEmpty())
-        return;
+        return false;
 
     const QString icon = helperPath() + QStringLiteral(",0");
     RegistryKey verb(key);
@@ -63,39 +88,41 @@ void writeVerbKey(const QString &key, const QString &flag, const QString &captio
     // Without it the file manager offers the entry for at most 15 selected
     // files; with it, for up to 100.
     verb.setValue(QStringLiteral("MultiSelectModel"), QStringLiteral("Player"));
-    verb.close();
+    const bool written = verb.close();
 
     const QString command = quotedProgram(helperPath()) + QLatin1Char(' ') + flag + QLatin1Char(' ') + fileArgument;
-    setDefaultValue(QDir::toNativeSeparators(key + QStringLiteral("/Command")), command);
+    return setDefaultValue(QDir::toNativeSeparators(key + QStringLiteral("/Command")), command) && written;
 }
 
-void installRegistryEntries()
+bool installRegistryEntries()
 {
-    SetFileAssociation(u".pdf", programId);
+    bool whole = SetFileAssociation(u".pdf", programId) != 0;
 
-    const QString programKey = QStringLiteral("HKEY_CLASSES_ROOT\\") + QString::fromUtf16(programId);
-    setDefaultValue(programKey + QStringLiteral("\\shell\\open\\command"),
-                    quotedProgram(inInstallFolder("/Vellix.exe")) + QLatin1Char(' ') + fileArgument);
-    setDefaultValue(programKey + QStringLiteral("\\DefaultIcon"),
-                    inInstallFolder("/Quorlin.dll") + QStringLiteral(",0"));
+    if (!writeProgramKey(QLatin1String(machineClasses))) {
+        // What the refused write left behind goes; the user's own part
+        // takes the key whole.
+        removeProgramKey(QLatin1String(machineClasses));
+        whole = writeProgramKey(QLatin1String(userClasses)) && whole;
+    }
 
     for (const VerbEntry &entry : verbTable) {
         const QString caption = verbCaption(entry.verb);
-        writeVerbKey(QLatin1String(shellKey) + QLatin1Char('\\') + QLatin1String(entry.keyName),
-                     QLatin1String(entry.flag), caption);
+        whole = writeVerbKey(QLatin1String(shellKey) + QLatin1Char('\\') + QLatin1String(entry.keyName),
+                             QLatin1String(entry.flag), caption)
+                && whole;
     }
+    return whole;
 }
 
-void uninstallRegistryEntries()
+bool uninstallRegistryEntries()
 {
     RegistryKey shell{ QLatin1String(shellKey) };
     for (const char *name : removedShellNames)
         shell.remove(QLatin1String(name));
-    shell.close();
+    bool whole = shell.close();
 
-    RegistryKey classesRoot(QStringLiteral("HKEY_CLASSES_ROOT"));
-    classesRoot.remove(QString::fromUtf16(programId));
-    classesRoot.close();
+    whole = removeProgramKey(QLatin1String(userClasses)) && whole;
+    whole = removeProgramKey(QLatin1String(machineClasses)) && whole;
 
-    SetFileAssociation(u".pdf", u"");
+    return SetFileAssociation(u".pdf", u"") != 0 && whole;
 }

@@ -4,14 +4,17 @@
 #include <QtCore/qstring.h>
 
 // The editor's Explorer integration: the association of .pdf files, the
-// program identifier key with its open command and icon, and the four
-// captioned context-menu entries. Nothing is checked or reported.
-void installRegistryEntries();
-void uninstallRegistryEntries();
+// program identifier key with its open command and icon (beneath
+// HKEY_CLASSES_ROOT, or the user's own part of it where the machine's
+// refuses the write), and the four captioned context-menu entries. Each
+// returns false when the registry refused a change: the integration is then
+// not whole, and a second install or uninstall can mend it.
+bool installRegistryEntries();
+bool uninstallRegistryEntries();
 
 // One context-menu entry: its key (a full path beneath HKEY_CURRENT_USER)
 // with the caption and icon, and its Command subkey. Writes nothing when any
 // of the three is empty.
-void writeVerbKey(const QString &key, const QString &flag, const QString &caption);
+bool writeVerbKey(const QString &key, const QString &flag, const QString &caption);
 
 #endif // REGISTRY_ENTRIES_H

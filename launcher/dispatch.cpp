@@ -59,9 +59,16 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
                 std::fprintf(stderr, "Registry not changed: %s\n", problem.toLocal8Bit().constData());
                 return RegistryUnusableExitCode;
             }
-            uninstallRegistryEntries();
+            // A refused write leaves what a second install or uninstall
+            // mends; the installer hears of it.
+            bool whole = uninstallRegistryEntries();
             if (install)
-                installRegistryEntries();
+                whole = installRegistryEntries() && whole;
+            if (!whole) {
+                std::fprintf(stderr, "Registry not changed whole: the registry refused a change; "
+                                     "run %s again\n", install ? "install" : "uninstall");
+                return RegistryIncompleteExitCode;
+            }
             return 0;
         }
     }

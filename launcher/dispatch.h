@@ -13,6 +13,10 @@ QString handoffFolderPath();
 // registry could not be read.
 constexpr int RegistryUnusableExitCode = 2;
 
+// The exit code of an install or uninstall that the registry refused a
+// change: the integration is not whole.
+constexpr int RegistryIncompleteExitCode = 3;
+
 // The exit code of a copy of a selection whose start of the editor failed;
 // the paths it could not deliver stay for the next primary.
 constexpr int EditorNotStartedExitCode = 1;

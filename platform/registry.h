@@ -11,8 +11,8 @@ class RegistryKeyPrivate;
 // "/" separates key names as "\" does), used as a settings object is: values
 // are set and names removed, and close() (or the destructor) makes it so.
 // Key and value names compare without regard to letter case. The value
-// named "." is the key's default value. Failures are not reported: a write
-// the registry refuses leaves the entry as it was.
+// named "." is the key's default value. A change the registry refuses
+// leaves the entry as it was, and close() says so.
 class RegistryKey
 {
 public:
@@ -29,7 +29,8 @@ public:
     // A string value of the key; empty when it is missing or not a string.
     QString stringValue(const QString &name) const;
 
-    void close();
+    // Makes the changes so; false when the registry refused any of them.
+    bool close();
 
 private:
     Q_DISABLE_COPY(RegistryKey)

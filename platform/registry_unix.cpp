@@ -175,16 +175,17 @@ QString RegistryKey::stringValue(const QString &name) const
     return hive.stringValue(d->path, name);
 }
 
-void RegistryKey::close()
+bool RegistryKey::close()
 {
     if (d->changes.isEmpty() || RegistryHive::rootOf(d->path).isEmpty())
-        return;
+        return d->changes.isEmpty();
     const QString file = hiveFile(d->path);
     QDir().mkpath(QFileInfo(file).path());
     HiveLock lock(file, LOCK_EX);
     RegistryHive hive;
     QByteArray before;
-    if (lock.isLocked() && readHive(file, &hive, &before)) {
+    bool made = readHive(file, &hive, &before);
+    if (made) {
         for (const RegistryKeyPrivate::Change &change : qAsConst(d->changes)) {
             if (change.isRemoval)
                 hive.remove(d->path, change.name);
@@ -192,12 +193,13 @@ void RegistryKey::close()
                 hive.setString(d->path, change.name, change.data);
         }
         const QByteArray after = hive.serialize();
-        // Removing what is not there makes no file.
+        // Removing what is not there makes no file, and needs no write
+        // (as the registry lets anyone find a key missing).
         const bool unchanged = after == before || (before.isEmpty() && hive.isEmpty());
-        if (!unchanged)
-            replaceFile(file, after);
+        made = unchanged || (lock.isLocked() && replaceFile(file, after));
     }
     d->changes.clear();
+    return made;
 }
 
 bool registryReady(QString *problem)

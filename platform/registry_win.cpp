@@ -29,9 +29,10 @@ QString RegistryKey::stringValue(const QString &name) const
     return d->settings.value(name).toString();
 }
 
-void RegistryKey::close()
+bool RegistryKey::close()
 {
     d->settings.sync();
+    return d->settings.status() == QSettings::NoError;
 }
 
 bool registryReady(QString *)

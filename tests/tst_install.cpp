@@ -74,9 +74,10 @@ private Q_SLOTS:
     void unreadableHiveIsLeftAlone();
     void registryEditorExportsStayUtf16();
     void installsAtOnceLeaveWholeFiles();
+    void refusedClassesRootGoesToTheUsersOwn();
 
 private:
-    int run(const QStringList &arguments);
+    int run(const QStringList &arguments, QByteArray *errors = nullptr);
     QString hive(const char *root) const { return box->config() + "/Zentharo/Registry/" + root + ".reg"; }
     QByteArray currentUser() const { return readAll(hive("HKEY_CURRENT_USER")); }
     QByteArray classesRoot() const { return readAll(hive("HKEY_CLASSES_ROOT")); }
@@ -94,13 +95,15 @@ void tst_Install::init()
     folder = QFileInfo(helper).path();
 }
 
-int tst_Install::run(const QStringList &arguments)
+int tst_Install::run(const QStringList &arguments, QByteArray *errors)
 {
     QProcess process;
     process.setProcessEnvironment(box->environment());
     process.start(helper, arguments);
     if (!process.waitForFinished() || process.exitStatus() != QProcess::NormalExit)
         return -1;
+    if (errors)
+        *errors = process.readAllStandardError();
     return process.exitCode();
 }
 
@@ -309,6 +312,47 @@ void tst_Install::installsAtOnceLeaveWholeFiles()
     const QStringList leftovers = QDir(QFileInfo(hive("HKEY_CURRENT_USER")).path()).entryList(QDir::Files);
     QCOMPARE(leftovers, QStringList({ "HKEY_CLASSES_ROOT.reg", "HKEY_CLASSES_ROOT.reg.lock",
                                       "HKEY_CURRENT_USER.reg", "HKEY_CURRENT_USER.reg.lock" }));
+}
+
+void tst_Install::refusedClassesRootGoesToTheUsersOwn()
+{
+    // A root whose every write is refused, as the machine's part of
+    // HKEY_CLASSES_ROOT is to a user who is no administrator.
+    const auto refuse = [this](const char *root) {
+        QFile::remove(hive(root) + ".lock");
+        return QDir().mkpath(hive(root) + ".lock");
+    };
+    QVERIFY(refuse("HKEY_CLASSES_ROOT"));
+    QByteArray errors;
+    QCOMPARE(run({ "install" }, &errors), 0);
+    QCOMPARE(errors, QByteArray());
+    QVERIFY(!QFileInfo::exists(hive("HKEY_CLASSES_ROOT")));
+    const QByteArray programKey = "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\Vellix.exe]\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\Vellix.exe\\shell]\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\Vellix.exe\\shell\\open]\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\Vellix.exe\\shell\\open\\command]\n@="
+            + quotedValue("\"" + folder + "/Vellix.exe\" \"%1\"") + "\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\Vellix.exe\\DefaultIcon]\n@="
+            + quotedValue(folder + "/Quorlin.dll,0") + "\n\n";
+    QVERIFY2(currentUser().contains(programKey), currentUser().constData());
+    QVERIFY(currentUser().contains("Vellix03Merge\\Command]"));
+
+    // Uninstall takes it from the user's part as from the machine's.
+    QVERIFY(QDir().rmdir(hive("HKEY_CLASSES_ROOT") + ".lock"));
+    QCOMPARE(run({ "uninstall" }), 0);
+    QVERIFY(!currentUser().contains("Vellix.exe"));
+
+    // Neither part can be written: said, with an exit code of its own; a
+    // second install, once the registry lets it, mends it.
+    QVERIFY(refuse("HKEY_CLASSES_ROOT"));
+    QVERIFY(refuse("HKEY_CURRENT_USER"));
+    QCOMPARE(run({ "install" }, &errors), 3);
+    QCOMPARE(errors, QByteArray("Registry not changed whole: the registry refused a change; run install again\n"));
+    QVERIFY(QDir().rmdir(hive("HKEY_CLASSES_ROOT") + ".lock"));
+    QVERIFY(QDir().rmdir(hive("HKEY_CURRENT_USER") + ".lock"));
+    QCOMPARE(run({ "install" }), 0);
+    QCOMPARE(currentUser(), expectedCurrentUser(helper, english));
+    QCOMPARE(classesRoot(), expectedClassesRoot(folder));
 }
 
 QTEST_GUILESS_MAIN(tst_Install)

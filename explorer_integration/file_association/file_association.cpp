@@ -26,6 +26,5 @@ extern "C" int FILE_ASSOCIATION_CALL SetFileAssociation(const char16_t *extensio
         key.setValue(QStringLiteral("."), id);
     else if (key.stringValue(QStringLiteral(".")) == QLatin1String(editorProgramId))
         key.remove(QStringLiteral("."));
-    key.close();
-    return 1;
+    return key.close() ? 1 : 0;
 }

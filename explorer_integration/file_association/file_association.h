@@ -20,7 +20,8 @@
 #endif
 
 // Both arguments are NUL-terminated UTF-16 strings: the extension with its
-// dot, then the program identifier. The result is not part of the contract.
+// dot, then the program identifier. Returns 0 when the registry refused the
+// change, else 1.
 extern "C" FILE_ASSOCIATION_API int FILE_ASSOCIATION_CALL
 SetFileAssociation(const char16_t *extension, const char16_t *programId);
 
