@@ -34,6 +34,7 @@ QByteArray expectedCurrentUser(const QString &helper, const QStringList &caption
     return header + "[HKEY_CURRENT_USER\\SOFTWARE]\n\n"
             "[HKEY_CURRENT_USER\\SOFTWARE\\Classes]\n\n"
             "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\.pdf]\n@=\"Vellix.exe\"\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\.pdf\\OpenWithProgids]\n\"Vellix.exe\"=\"\"\n\n"
             "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations]\n\n"
             "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations\\.pdf]\n\n"
             "[" + shell + "]\n\n"
@@ -119,6 +120,7 @@ void tst_Install::installWritesEveryEntry()
     QCOMPARE(currentUser(), header + "[HKEY_CURRENT_USER\\SOFTWARE]\n\n"
              "[HKEY_CURRENT_USER\\SOFTWARE\\Classes]\n\n"
              "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\.pdf]\n\n"
+             "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\.pdf\\OpenWithProgids]\n\n"
              "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations]\n\n"
              "[HKEY_CURRENT_USER\\SOFTWARE\\Classes\\SystemFileAssociations\\.pdf]\n\n"
              "[" + shell + "]\n\n");

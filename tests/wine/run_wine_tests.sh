@@ -158,6 +158,8 @@ expected_program=$(printf '%s\n' "" \
     'HKEY_CLASSES_ROOT\Vellix.exe\shell\open\command' "    (Default)    REG_SZ    \"$folder\\Vellix.exe\" \"%1\"")
 check "program identifier key" same "$expected_program" "$(query 'HKCR\Vellix.exe')"
 check "association of .pdf" grep -q "(Default)    REG_SZ    Vellix.exe" <<<"$(query 'HKCU\Software\Classes\.pdf')"
+check "the editor is offered to open .pdf files" \
+    grep -q "^    Vellix.exe    REG_SZ" <<<"$(query 'HKCU\Software\Classes\.pdf\OpenWithProgids')"
 
 once=$(query "$shell"; query 'HKCR\Vellix.exe'; query 'HKCU\Software\Classes\.pdf')
 wine "$helper" INSTALL
@@ -171,6 +173,8 @@ check "uninstall removes the program identifier" \
     absent 'HKEY_CLASSES_ROOT' "$(wine reg query 'HKCR\Vellix.exe' 2>&1)"
 check "uninstall takes the association back" \
     absent Vellix.exe "$(wine reg query 'HKCU\Software\Classes\.pdf' /ve 2>/dev/null)"
+check "uninstall takes the offer back" \
+    absent Vellix.exe "$(query 'HKCU\Software\Classes\.pdf\OpenWithProgids')"
 
 # The editor's settings in a roaming folder that folder redirection moved
 # away from the profile: the captions still come from there.
