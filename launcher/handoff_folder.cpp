@@ -12,13 +12,22 @@
 #include <QtCore/qdir.h>
 #include <QtCore/qdiriterator.h>
 #include <QtCore/qfile.h>
+#include <QtCore/qelapsedtimer.h>
 #include <QtCore/qfileinfo.h>
+#include <QtCore/qset.h>
+#include <QtCore/qthread.h>
 
 namespace {
 
 const QLatin1String draftSuffix(".draft");
 const QLatin1String claimPrefix(".claimed-");
 const QLatin1String postedSuffix(".txt");
+const QLatin1String deliveredPrefix(".delivered-");
+
+// How long a file held by another program is waited for, and how often it
+// is tried meanwhile.
+constexpr qint64 HeldFilePatienceMs = 500;
+constexpr int HeldFileRetryMs = 20;
 
 // A posted file that no primary could read for this long (a planted file
 // of no use to anyone) may go.
@@ -176,33 +185,64 @@ void HandoffFolder::discardDraft()
 
 bool HandoffFolder::isPosted() const
 {
-    return QFileInfo(folder + QLatin1Char('/') + own(postedSuffix)).isFile();
+    // A file that was held when this copy claimed it has a claim beside it.
+    const QString name = own(postedSuffix);
+    return QFileInfo(folder + QLatin1Char('/') + name).isFile() && !QFileInfo::exists(claimName(name))
+            && !QFileInfo::exists(folder + QLatin1Char('/') + deliveredPrefix + name);
 }
 
-bool HandoffFolder::claimFile(const QString &file, const QString &fileName, qint64 formerOwner,
-                              QList<HandedPath> *claimed)
+HandoffFolder::HoldOutcome HandoffFolder::claimFile(const QString &file, const QString &fileName, qint64 formerOwner,
+                                     QList<HandedPath> *claimed)
 {
     QByteArray bytes;
     if (!readWhole(file, &bytes))
-        return false; // stays for a primary that can read it
+        return Left; // stays for a primary that can read it
     HandedPath handed = parseHandoffFile(bytes);
     // What another primary claimed goes in a start of its own, even when
     // its file names no primary.
     if (handed.primaryPid == 0)
         handed.primaryPid = formerOwner;
     if (handed.primaryPid != 0 && handed.primaryPid != ownPid && SingleApplication::isActiveCopy(handed.primaryPid))
-        return false; // that primary's to deliver
+        return Left; // that primary's to deliver
     if (handed.path.isEmpty()) {
         // Written whole, a file of ours always holds a path: this is none.
         QFile::remove(file);
-        return false;
+        return Left;
     }
     const QString claim = claimName(fileName);
     if (!QFile::rename(file, claim))
-        return false;
+        return Refused;
     handed.claim = claim;
     claimed->append(handed);
-    return true;
+    return Claimed;
+}
+
+// A file that another program holds open without letting it be renamed
+// (a virus scanner, an indexer) is tried again for a moment; still held,
+// its path goes with this primary all the same, in a claim written anew
+// beside it, and the file itself goes once it can (see acknowledge).
+void HandoffFolder::claimHeldFiles(QList<HeldFile> held, QList<HandedPath> *claimed)
+{
+    QElapsedTimer patience;
+    patience.start();
+    while (!held.isEmpty() && patience.elapsed() < HeldFilePatienceMs) {
+        QThread::msleep(HeldFileRetryMs);
+        for (int i = held.size() - 1; i >= 0; --i) {
+            if (claimFile(held.at(i).path, held.at(i).fileName, held.at(i).formerOwner, claimed) != Refused)
+                held.removeAt(i);
+        }
+    }
+    for (const HeldFile &file : qAsConst(held)) {
+        QByteArray bytes;
+        const QString claim = claimName(file.fileName);
+        if (!readWhole(file.path, &bytes) || !writeWhole(claim, bytes))
+            continue; // stays for a later primary
+        HandedPath handed = parseHandoffFile(bytes);
+        if (handed.primaryPid == 0)
+            handed.primaryPid = file.formerOwner;
+        handed.claim = claim;
+        claimed->append(handed);
+    }
 }
 
 QList<HandedPath> HandoffFolder::claim()
@@ -212,18 +252,37 @@ QList<HandedPath> HandoffFolder::claim()
         return claimed;
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System
                                                              | QDir::NoDotAndDotDot, QDir::Name);
+    // The posted files that a claim stands for already, or whose path has
+    // been delivered while the file itself could not go.
+    QSet<QString> accountedFor;
+    for (const QFileInfo &entry : entries) {
+        if (entry.fileName().startsWith(deliveredPrefix))
+            accountedFor.insert(entry.fileName().mid(deliveredPrefix.size()));
+    }
+    QList<HeldFile> held;
     for (const QFileInfo &entry : entries) {
         qint64 pid = 0;
         quint64 stamp = 0;
         QString fileName;
-        if (entry.isSymLink() || !entry.fileName().startsWith(claimPrefix)
-            || !parseOwner(entry.fileName().mid(claimPrefix.size()), &pid, &stamp, &fileName)
-            || (pid == ownPid && stamp == ownStamp) || ownerIsActive(pid, stamp))
+        if (accountedFor.contains(entry.fileName()))
             continue;
+        if (entry.isSymLink() || !entry.fileName().startsWith(claimPrefix)
+            || !parseOwner(entry.fileName().mid(claimPrefix.size()), &pid, &stamp, &fileName))
+            continue;
+        accountedFor.insert(fileName);
+        if ((pid == ownPid && stamp == ownStamp) || ownerIsActive(pid, stamp))
+            continue;
+        // One that is held waits for the next primary.
         claimFile(entry.absoluteFilePath(), fileName, pid, &claimed);
     }
-    for (const QString &path : listFilePaths(folder))
-        claimFile(path, QFileInfo(path).fileName(), 0, &claimed);
+    for (const QString &path : listFilePaths(folder)) {
+        const QString fileName = QFileInfo(path).fileName();
+        if (accountedFor.contains(fileName))
+            continue;
+        if (claimFile(path, fileName, 0, &claimed) == Refused)
+            held.append({ path, fileName, 0 });
+    }
+    claimHeldFiles(held, &claimed);
     return claimed;
 }
 
@@ -234,19 +293,45 @@ bool HandoffFolder::holds(const QString &claim) const
 
 void HandoffFolder::acknowledge(const QStringList &claims)
 {
-    for (const QString &claim : claims)
-        QFile::remove(claim);
+    // A file that another program holds may refuse to go for a moment: the
+    // claim (or the posted file that was held when it was claimed) goes
+    // once it can, and until then a mark says its path has been delivered.
+    QElapsedTimer patience;
+    patience.start();
+    const auto removeOrMark = [&](const QString &file) {
+        while (!QFile::remove(file) && QFileInfo::exists(file) && patience.elapsed() < HeldFilePatienceMs)
+            QThread::msleep(HeldFileRetryMs);
+        if (QFileInfo::exists(file))
+            writeWhole(folder + QLatin1Char('/') + deliveredPrefix + QFileInfo(file).fileName(), QByteArray());
+    };
+    for (const QString &claim : claims) {
+        removeOrMark(claim);
+        const QString original = originalOf(claim);
+        if (!original.isEmpty() && QFileInfo::exists(original))
+            removeOrMark(original);
+    }
 }
 
 void HandoffFolder::handBack(const QStringList &claims)
 {
-    const QString prefix = folder + QLatin1Char('/') + claimPrefix + own(QStringLiteral("-"));
     for (const QString &claim : claims) {
         // Where that fails, the claim waits to be taken over once this copy
-        // has ended.
-        if (claim.startsWith(prefix))
-            QFile::rename(claim, folder + QLatin1Char('/') + claim.mid(prefix.size()));
+        // has ended; one written anew beside a held file simply goes.
+        const QString original = originalOf(claim);
+        if (original.isEmpty())
+            continue;
+        if (QFileInfo::exists(original))
+            QFile::remove(claim);
+        else
+            QFile::rename(claim, original);
     }
+}
+
+// The posted file a claim of this copy's came from.
+QString HandoffFolder::originalOf(const QString &claim) const
+{
+    const QString prefix = folder + QLatin1Char('/') + claimPrefix + own(QStringLiteral("-"));
+    return claim.startsWith(prefix) ? folder + QLatin1Char('/') + claim.mid(prefix.size()) : QString();
 }
 
 void HandoffFolder::sweep()
@@ -272,7 +357,14 @@ void HandoffFolder::sweep()
                 QByteArray bytes;
                 keep = readWhole(path, &bytes) || entry.lastModified().toUTC() > longAgo;
             } else if (name.startsWith(claimPrefix)) {
-                keep = true;
+                // Never removed unread; one whose path has been delivered
+                // goes with its mark.
+                keep = !QFileInfo::exists(folder + QLatin1Char('/') + deliveredPrefix + name);
+            } else if (name.startsWith(deliveredPrefix)) {
+                // The mark goes with the file it stands for.
+                const QString original = folder + QLatin1Char('/') + name.mid(deliveredPrefix.size());
+                QFile::remove(original);
+                keep = QFileInfo::exists(original);
             } else if (ownerOfWorkFile(name, &pid, &stamp)) {
                 keep = ownerRuns(pid, stamp);
             }

@@ -25,11 +25,15 @@ struct HandedPath
 // start of the editor that carries its path has succeeded. Who may remove
 // what:
 //  - a posted file: nobody; it is claimed (one that cannot be read stays,
-//    for a later primary, until it has not changed for a day);
+//    for a later primary, until it has not changed for a day). One that
+//    another program holds so that it cannot be renamed is claimed by a
+//    copy written beside it, and goes itself once its path has been
+//    delivered and it can; till then ".delivered-<name>" marks it;
 //  - a draft: its writer, or anyone once its writer has ended;
 //  - a claim: its owner, after its start; anyone else takes it over (and
 //    delivers it) once its owner has ended or is held up past the bound,
-//    but never removes it unread.
+//    but never removes it unread. One that another program holds after
+//    its start is marked ".delivered-<name>" till it can go.
 // Names that begin with a dot are the program's own work files, on every
 // system; anything else in the folder (a link, a folder) is swept away.
 class HandoffFolder
@@ -68,9 +72,19 @@ public:
     static bool ownerOfWorkFile(const QString &fileName, qint64 *pid, quint64 *stamp);
 
 private:
+    enum HoldOutcome { Claimed, Left, Refused };
+    struct HeldFile
+    {
+        QString path;
+        QString fileName;
+        qint64 formerOwner;
+    };
+
     QString own(const QString &suffix) const;
     QString claimName(const QString &fileName) const;
-    bool claimFile(const QString &file, const QString &fileName, qint64 formerOwner, QList<HandedPath> *claimed);
+    QString originalOf(const QString &claim) const;
+    HoldOutcome claimFile(const QString &file, const QString &fileName, qint64 formerOwner, QList<HandedPath> *claimed);
+    void claimHeldFiles(QList<HeldFile> held, QList<HandedPath> *claimed);
 
     QString folder;
     qint64 ownPid;

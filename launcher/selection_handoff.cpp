@@ -96,7 +96,10 @@ QString editorPath()
 
 QString editorArgument(const QString &verbFlag, const QStringList &paths)
 {
-    return verbFlag + QLatin1Char(';') + paths.join(QLatin1Char(';'));
+    QString argument = verbFlag;
+    for (const QString &path : paths)
+        argument += QLatin1Char(';') + pathForList(path);
+    return argument;
 }
 
 } // namespace
@@ -109,10 +112,10 @@ QList<int> startSpans(const QString &verbFlag, const QStringList &paths)
     QList<int> ends;
     int first = 0;
     while (first < paths.size()) {
-        QString argument = verbFlag + QLatin1Char(';') + paths.at(first);
+        QString argument = editorArgument(verbFlag, { paths.at(first) });
         int next = first + 1;
         while (next < paths.size()) {
-            const QString longer = argument + QLatin1Char(';') + paths.at(next);
+            const QString longer = argument + QLatin1Char(';') + pathForList(paths.at(next));
             if (!fitsOneStart(editor, longer))
                 break;
             argument = longer;

@@ -9,6 +9,12 @@
 // quoted path included) or a single argument (Linux: 128 KiB).
 bool fitsOneStart(const QString &program, const QString &argument);
 
+// The editor takes its paths from one argument in which ";" separates
+// them, and a name may hold ";" (Windows allows it). Such a path is given
+// by its short (8.3) name where the volume keeps one without ";"; else, and
+// on systems without short names, as it is.
+QString pathForList(const QString &path);
+
 // A program started by this one may bring its window to the front, which
 // the system allows only to a process that the user is dealing with: this
 // one passes its right on while it still has it (Windows).

@@ -2,6 +2,8 @@
 
 #include <qt_windows.h>
 
+#include <string>
+
 namespace {
 
 // CreateProcess takes at most this many characters, the terminating NUL
@@ -44,6 +46,22 @@ int commandLineLength(const QString &program, const QString &argument)
 bool fitsOneStart(const QString &program, const QString &argument)
 {
     return commandLineLength(program, argument) + 1 <= LongestCommandLine;
+}
+
+QString pathForList(const QString &path)
+{
+    if (!path.contains(QLatin1Char(';')))
+        return path;
+    const std::wstring longPath = path.toStdWString();
+    const DWORD size = ::GetShortPathNameW(longPath.c_str(), nullptr, 0);
+    if (size == 0)
+        return path;
+    std::wstring shortPath(size, L'\0');
+    const DWORD length = ::GetShortPathNameW(longPath.c_str(), &shortPath[0], size);
+    if (length == 0 || length >= size)
+        return path;
+    const QString name = QString::fromWCharArray(shortPath.c_str(), int(length));
+    return name.contains(QLatin1Char(';')) ? path : name;
 }
 
 void allowToComeForward(qint64 pid)

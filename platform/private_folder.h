@@ -33,6 +33,13 @@ bool makePrivateFolder(const QString &path);
 // that belongs to the current user and that nobody else can write into.
 bool isPrivateFolder(const QString &path);
 
+#ifdef Q_OS_WIN
+// What isPrivateFolder asks of a folder's security descriptor, given as
+// SDDL text: owned by the user (or by the Administrators group or the
+// system while it grants the folder to the user), nobody else able to write.
+bool descriptorIsPrivate(const QString &sddl);
+#endif
+
 // Removes the folder and everything in it; a link or a junction inside is
 // removed itself, never followed.
 bool removeTree(const QString &path);

@@ -1,6 +1,7 @@
 #include "private_folder.h"
 
 #include "login_name.h"
+#include "user_folders.h"
 
 #include <QtCore/qdir.h>
 #include <QtCore/qdiriterator.h>
@@ -89,13 +90,15 @@ bool isReparsePoint(const QString &path)
 }
 
 // A folder only the user (and the system) can reach, its rights not taken
-// from the parent.
+// from the parent, and the user its owner: an administrator's new objects
+// may otherwise belong to the Administrators group (the default on
+// servers, and where NoDefaultAdminOwner is 0).
 bool createPrivateFolder(const QString &path)
 {
     const QString user = userSidText();
     if (user.isEmpty())
         return false;
-    const QString sddl = QStringLiteral("D:P(A;OICI;FA;;;%1)(A;OICI;FA;;;SY)").arg(user);
+    const QString sddl = QStringLiteral("O:%1D:P(A;OICI;FA;;;%1)(A;OICI;FA;;;SY)").arg(user);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(native(sddl), SDDL_REVISION_1, &descriptor, nullptr))
         return false;
@@ -105,10 +108,58 @@ bool createPrivateFolder(const QString &path)
             || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+// A folder whose owner is the user, or the Administrators group or the
+// system (which own what an administrator or a service makes for the user)
+// while the user is granted the folder.
+bool isOwnedForTheUser(PSID owner, PACL dacl, PSID user)
+{
+    if (!owner)
+        return false;
+    if (::EqualSid(owner, user))
+        return true;
+    if (!dacl || !(isWellKnown(owner, WinBuiltinAdministratorsSid) || isWellKnown(owner, WinLocalSystemSid)))
+        return false;
+    ACL_SIZE_INFORMATION info;
+    if (!::GetAclInformation(dacl, &info, sizeof info, AclSizeInformation))
+        return false;
+    for (DWORD i = 0; i < info.AceCount; ++i) {
+        void *ace = nullptr;
+        if (!::GetAce(dacl, i, &ace))
+            return false;
+        const ACE_HEADER *header = static_cast<const ACE_HEADER *>(ace);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
+            continue;
+        const ACCESS_ALLOWED_ACE *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
+        if (::EqualSid(PSID(const_cast<DWORD *>(&allowed->SidStart)), user)
+            && (allowed->Mask & (FILE_ALL_ACCESS | GENERIC_ALL)) != 0)
+            return true;
+    }
+    return false;
+}
+
+// FAT, exFAT and some network shares keep no access lists: no folder there
+// can be the user's alone.
+bool volumeKeepsAccessLists(const QString &path)
+{
+    wchar_t root[MAX_PATH + 1];
+    DWORD flags = 0;
+    const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    return ::GetVolumePathNameW(name.c_str(), root, MAX_PATH + 1)
+            && ::GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)
+            && (flags & FILE_PERSISTENT_ACLS);
+}
+
 QString chosenTemporaryFolder()
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-    return folder.isEmpty() ? QDir::tempPath() : folder;
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    // A temporary folder on a volume without access lists gives way to a
+    // place of the user's on one that keeps them.
+    const QString local = localAppDataFolder();
+    if (!volumeKeepsAccessLists(folder) && !local.isEmpty() && volumeKeepsAccessLists(local))
+        return local + QStringLiteral("/Temp");
+    return folder;
 }
 
 } // namespace
@@ -136,6 +187,23 @@ bool makePrivateFolder(const QString &path)
     return isPrivateFolder(path);
 }
 
+bool descriptorIsPrivate(const QString &sddl)
+{
+    const std::vector<BYTE> user = currentUserSid();
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (user.empty()
+        || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(native(sddl), SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    std::unique_ptr<void, LocalFreer> owned(descriptor);
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL defaulted = FALSE, present = FALSE;
+    if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)
+        || !::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present)
+        return false;
+    return isOwnedForTheUser(owner, dacl, PSID(user.data())) && othersCannotWrite(dacl, PSID(user.data()));
+}
+
 bool isPrivateFolder(const QString &path)
 {
     const DWORD attributes = ::GetFileAttributesW(native(QDir::toNativeSeparators(path)));
@@ -153,7 +221,7 @@ bool isPrivateFolder(const QString &path)
                                 &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     std::unique_ptr<void, LocalFreer> owned(descriptor);
-    return owner && ::EqualSid(owner, PSID(user.data())) && othersCannotWrite(dacl, PSID(user.data()));
+    return isOwnedForTheUser(owner, dacl, PSID(user.data())) && othersCannotWrite(dacl, PSID(user.data()));
 }
 
 QString userOwnAlternative(const QString &path)

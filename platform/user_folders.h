@@ -9,4 +9,7 @@
 // Empty where the system has no such folder.
 QString roamingAppDataFolder();
 
+// The user's local application data folder, the same way.
+QString localAppDataFolder();
+
 #endif // USER_FOLDERS_H

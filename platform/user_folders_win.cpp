@@ -6,14 +6,28 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-QString roamingAppDataFolder()
+namespace {
+
+// Not verified: a redirected folder on a share that is away for the moment
+// still names where it is.
+QString knownFolder(REFKNOWNFOLDERID id)
 {
-    // Not verified: a redirected folder on a share that is away for the
-    // moment still names where the settings are.
     wchar_t *path = nullptr;
     QString folder;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DONT_VERIFY, nullptr, &path)))
+    if (SUCCEEDED(::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path)))
         folder = QDir::fromNativeSeparators(QString::fromWCharArray(path));
     ::CoTaskMemFree(path);
     return folder;
+}
+
+} // namespace
+
+QString roamingAppDataFolder()
+{
+    return knownFolder(FOLDERID_RoamingAppData);
+}
+
+QString localAppDataFolder()
+{
+    return knownFolder(FOLDERID_LocalAppData);
 }

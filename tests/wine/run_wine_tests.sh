@@ -346,10 +346,42 @@ rm -f "$printed"
 check_selection 3 "selection" "3 beside a dead copy's claim and draft"
 check "the dead copies' work files are gone with the folder" test ! -e "$temp_unix/VellixContextMenu"
 
+# Hand-off files that another program holds open without letting them be
+# renamed or removed (a virus scanner, an indexer), for a moment: the
+# primary tries again and gathers them; for seconds: their paths go all
+# the same, and the files themselves go later, never delivered twice.
+cp "$run_build/bin/hold_files.exe" "$WINEPREFIX/drive_c/hold_files.exe"
+held_selection() { # hold ms, count, what
+    wine "$helper"
+    wine 'C:\hold_files.exe' "$temp_windows\\VellixContextMenu" "$1" 8 | tr -d '\r' > "$WINEPREFIX/hold.out" &
+    local holder=$!
+    sleep 1
+    selection "$2" "$3"
+    wait "$holder"
+    check "$3: the files were held" grep -q "^held [1-9]" "$WINEPREFIX/hold.out"
+}
+held_selection 300 5 "5 held open for a moment"
+check "the files held for a moment are gone with the folder" test ! -e "$temp_unix/VellixContextMenu"
+held_selection 5000 5 "5 held open for seconds"
+selection 3 "3 after the held files were let go"
+check "the files held for seconds are gone with the folder" test ! -e "$temp_unix/VellixContextMenu"
+
 # A selection whose one argument would pass the command line's 32,767
 # characters: several starts, each with the verb and whole paths.
 PATH_PREFIX=$(printf 'deep folder %.0s' $(seq 1 80) | tr ' ' '_')'\' start_selection 40 "long"
 check_selection 40 long "40 paths of 1,000 characters" several
+
+# Files whose names hold ";", which the editor takes as the separator of
+# its paths: each goes by its short name, which has none.
+for i in 1 2 3; do : > "$WINEPREFIX/drive_c/Docs/Q3 $i;v2.pdf"; done
+start_selection 3 "Q3"
+sleep 0.5
+short_names=$(cut -d';' -f2- "$unix_folder/launches/"*.launch 2>/dev/null | tr ';' '\n')
+check "names with \";\" go by their short names: three, none with \";\"" \
+    same "3:3" "$(grep -c . <<<"$short_names"):$(grep -c '~' <<<"$short_names")"
+check "names with \";\": one editor start, under the verb" \
+    same "1:-ftype_merge" "$(ls "$unix_folder/launches/"*.launch | wc -l):$(cut -d';' -f1 "$unix_folder/launches/"*.launch)"
+rm -rf "$unix_folder/launches"
 
 # --- copies waiting on a lock whose holder is ended ------------------------
 # The holder takes the helper's own lock (the helper's key, by the

@@ -104,6 +104,7 @@ private Q_SLOTS:
     void taskListShowsThisProgramOnceByItsWholeName();
     void aCopyIsTheSameFileWhateverPathReachedIt();
     void privateFolderIsTheUsersAlone();
+    void folderOwnedByTheAdministratorsIsOursWithOurAccessList();
     void linksAreNeitherUsedNorFollowed();
     void namedObjectsAreTheUsersAndTheSystems();
     void commandLineBound();
@@ -191,6 +192,69 @@ void tst_WindowsLayers::privateFolderIsTheUsersAlone()
         QSKIP("this system keeps no access list that lets everyone write");
     QVERIFY(!isPrivateFolder(open));
     QVERIFY(!makePrivateFolder(open));
+}
+
+void tst_WindowsLayers::folderOwnedByTheAdministratorsIsOursWithOurAccessList()
+{
+    QTemporaryDir dir;
+    const auto makeWith = [&](const QString &name, const QString &sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        const std::wstring text = sddl.toStdWString();
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+            return QString();
+        SECURITY_ATTRIBUTES attributes = { sizeof attributes, descriptor, FALSE };
+        const QString path = dir.filePath(name);
+        const std::wstring folder = native(path);
+        const bool made = ::CreateDirectoryW(folder.c_str(), &attributes);
+        ::LocalFree(descriptor);
+        return made ? path : QString();
+    };
+    const auto ownerOf = [](const QString &path) {
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        std::wstring name = native(path);
+        QString text;
+        wchar_t *sid = nullptr;
+        if (::GetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                    nullptr, nullptr, &descriptor) == ERROR_SUCCESS
+            && owner && ::ConvertSidToStringSidW(owner, &sid)) {
+            text = QString::fromWCharArray(sid);
+            ::LocalFree(sid);
+        }
+        ::LocalFree(descriptor);
+        return text;
+    };
+
+    // Made by the program, the folder is the user's, whatever owner the
+    // system gives an administrator's new objects.
+    const QString mine = dir.filePath(QStringLiteral("mine"));
+    QVERIFY(makePrivateFolder(mine));
+    QCOMPARE(ownerOf(mine), currentUserSid());
+
+    const QString user = currentUserSid();
+    // The rule itself, whatever owners this system lets a folder have.
+    QVERIFY(descriptorIsPrivate(QStringLiteral("O:%1D:P(A;OICI;FA;;;%1)(A;OICI;FA;;;SY)").arg(user)));
+    QVERIFY(descriptorIsPrivate(QStringLiteral("O:BAD:P(A;OICI;FA;;;%1)(A;OICI;FA;;;SY)").arg(user)));
+    QVERIFY(descriptorIsPrivate(QStringLiteral("O:SYD:P(A;OICI;FA;;;%1)").arg(user)));
+    QVERIFY(!descriptorIsPrivate(QStringLiteral("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)")));
+    QVERIFY(!descriptorIsPrivate(QStringLiteral("O:WDD:P(A;OICI;FA;;;%1)").arg(user)));
+    QVERIFY(!descriptorIsPrivate(QStringLiteral("O:BAD:P(A;OICI;FA;;;%1)(A;OICI;FA;;;WD)").arg(user)));
+    QVERIFY(!descriptorIsPrivate(QStringLiteral("O:%1D:P(A;OICI;FA;;;%1)(A;OICI;0x2;;;BU)").arg(user)));
+
+    const QString byGroup = makeWith(QStringLiteral("byGroup"),
+                                     QStringLiteral("O:BAD:P(A;OICI;FA;;;%1)(A;OICI;FA;;;SY)").arg(user));
+    if (byGroup.isEmpty() || ownerOf(byGroup) != QStringLiteral("S-1-5-32-544"))
+        QSKIP("this system does not let the Administrators group own a new folder of this user's");
+    QVERIFY(isPrivateFolder(byGroup));
+    // Owned by the group and not granted to the user: not ours.
+    const QString notGranted = makeWith(QStringLiteral("notGranted"), QStringLiteral("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
+    QVERIFY(!notGranted.isEmpty());
+    QVERIFY(!isPrivateFolder(notGranted));
+    // Owned by anyone else: not ours, whatever the list says.
+    const QString byEveryone = makeWith(QStringLiteral("byEveryone"),
+                                        QStringLiteral("O:WDD:P(A;OICI;FA;;;%1)(A;OICI;FA;;;SY)").arg(user));
+    if (!byEveryone.isEmpty() && ownerOf(byEveryone) == QStringLiteral("S-1-1-0"))
+        QVERIFY(!isPrivateFolder(byEveryone));
 }
 
 void tst_WindowsLayers::linksAreNeitherUsedNorFollowed()
