@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "command_line_p.h"
 
 #include <qt_windows.h>
 
@@ -88,21 +89,7 @@ QByteArray pathToBytes(const QString &path)
             codePoint = QChar::surrogateToUcs4(path.at(i), path.at(i + 1));
             ++i;
         }
-        if (codePoint < 0x80) {
-            bytes.append(char(codePoint));
-        } else if (codePoint < 0x800) {
-            bytes.append(char(0xC0 | (codePoint >> 6)));
-            bytes.append(char(0x80 | (codePoint & 0x3F)));
-        } else if (codePoint < 0x10000) {
-            bytes.append(char(0xE0 | (codePoint >> 12)));
-            bytes.append(char(0x80 | ((codePoint >> 6) & 0x3F)));
-            bytes.append(char(0x80 | (codePoint & 0x3F)));
-        } else {
-            bytes.append(char(0xF0 | (codePoint >> 18)));
-            bytes.append(char(0x80 | ((codePoint >> 12) & 0x3F)));
-            bytes.append(char(0x80 | ((codePoint >> 6) & 0x3F)));
-            bytes.append(char(0x80 | (codePoint & 0x3F)));
-        }
+        appendUtf8(&bytes, codePoint);
     }
     return bytes;
 }

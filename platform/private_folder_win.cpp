@@ -6,12 +6,15 @@
 #include <QtCore/qdir.h>
 #include <QtCore/qdiriterator.h>
 #include <QtCore/qfileinfo.h>
+#include <QtCore/qlist.h>
+#include <QtCore/qpair.h>
 #include <QtCore/qstandardpaths.h>
 
 #include <qt_windows.h>
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -57,12 +60,11 @@ bool isWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
 constexpr ACCESS_MASK WritingRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE
         | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
-// Nobody but the user, the system and the administrators may write into
-// the folder.
-bool othersCannotWrite(PACL dacl, PSID user)
+// The rights that the access list grants to each trustee, its allowing
+// entries in order (those only inherited by what is inside left out);
+// false when the list cannot be read.
+bool grantedRights(PACL dacl, QList<QPair<PSID, ACCESS_MASK>> *grants)
 {
-    if (!dacl)
-        return false; // a null DACL lets everyone do everything
     ACL_SIZE_INFORMATION info;
     if (!::GetAclInformation(dacl, &info, sizeof info, AclSizeInformation))
         return false;
@@ -74,13 +76,23 @@ bool othersCannotWrite(PACL dacl, PSID user)
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
             continue;
         const ACCESS_ALLOWED_ACE *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
-        PSID trustee = PSID(const_cast<DWORD *>(&allowed->SidStart));
-        if (!(allowed->Mask & WritingRights) || ::EqualSid(trustee, user)
-            || isWellKnown(trustee, WinLocalSystemSid) || isWellKnown(trustee, WinBuiltinAdministratorsSid))
-            continue;
-        return false;
+        grants->append({ PSID(const_cast<DWORD *>(&allowed->SidStart)), allowed->Mask });
     }
     return true;
+}
+
+// Nobody but the user, the system and the administrators may write into
+// the folder.
+bool othersCannotWrite(PACL dacl, PSID user)
+{
+    QList<QPair<PSID, ACCESS_MASK>> grants;
+    // A null DACL lets everyone do everything.
+    if (!dacl || !grantedRights(dacl, &grants))
+        return false;
+    return std::all_of(grants.cbegin(), grants.cend(), [user](const QPair<PSID, ACCESS_MASK> &grant) {
+        return !(grant.second & WritingRights) || ::EqualSid(grant.first, user)
+                || isWellKnown(grant.first, WinLocalSystemSid) || isWellKnown(grant.first, WinBuiltinAdministratorsSid);
+    });
 }
 
 bool isReparsePoint(const QString &path)
@@ -117,24 +129,13 @@ bool isOwnedForTheUser(PSID owner, PACL dacl, PSID user)
         return false;
     if (::EqualSid(owner, user))
         return true;
-    if (!dacl || !(isWellKnown(owner, WinBuiltinAdministratorsSid) || isWellKnown(owner, WinLocalSystemSid)))
+    QList<QPair<PSID, ACCESS_MASK>> grants;
+    if (!dacl || !(isWellKnown(owner, WinBuiltinAdministratorsSid) || isWellKnown(owner, WinLocalSystemSid))
+        || !grantedRights(dacl, &grants))
         return false;
-    ACL_SIZE_INFORMATION info;
-    if (!::GetAclInformation(dacl, &info, sizeof info, AclSizeInformation))
-        return false;
-    for (DWORD i = 0; i < info.AceCount; ++i) {
-        void *ace = nullptr;
-        if (!::GetAce(dacl, i, &ace))
-            return false;
-        const ACE_HEADER *header = static_cast<const ACE_HEADER *>(ace);
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
-            continue;
-        const ACCESS_ALLOWED_ACE *allowed = static_cast<const ACCESS_ALLOWED_ACE *>(ace);
-        if (::EqualSid(PSID(const_cast<DWORD *>(&allowed->SidStart)), user)
-            && (allowed->Mask & (FILE_ALL_ACCESS | GENERIC_ALL)) != 0)
-            return true;
-    }
-    return false;
+    return std::any_of(grants.cbegin(), grants.cend(), [user](const QPair<PSID, ACCESS_MASK> &grant) {
+        return ::EqualSid(grant.first, user) && (grant.second & (FILE_ALL_ACCESS | GENERIC_ALL)) != 0;
+    });
 }
 
 // FAT, exFAT and some network shares keep no access lists: no folder there
