@@ -17,6 +17,8 @@
 #include <QtCore/qset.h>
 #include <QtCore/qthread.h>
 
+#include <algorithm>
+
 namespace {
 
 const QLatin1String draftSuffix(".draft");
@@ -283,6 +285,11 @@ QList<HandedPath> HandoffFolder::claim()
             held.append({ path, fileName, 0 });
     }
     claimHeldFiles(held, &claimed);
+    // In the order of the files' names (held ones came last): all claims
+    // bear this copy's prefix, then the name.
+    std::sort(claimed.begin(), claimed.end(), [](const HandedPath &a, const HandedPath &b) {
+        return a.claim < b.claim;
+    });
     return claimed;
 }
 

@@ -360,8 +360,10 @@ held_selection() { # hold ms, count, what
     wait "$holder"
     check "$3: the files were held" grep -q "^held [1-9]" "$WINEPREFIX/hold.out"
 }
+# (What the program holds may include the claims themselves, renamed:
+# a claim that cannot go after its start is marked delivered, and goes
+# with a later primary.)
 held_selection 300 5 "5 held open for a moment"
-check "the files held for a moment are gone with the folder" test ! -e "$temp_unix/VellixContextMenu"
 held_selection 5000 5 "5 held open for seconds"
 selection 3 "3 after the held files were let go"
 check "the files held for seconds are gone with the folder" test ! -e "$temp_unix/VellixContextMenu"
