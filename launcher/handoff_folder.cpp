@@ -35,25 +35,6 @@ constexpr int HeldFileRetryMs = 20;
 // of no use to anyone) may go.
 constexpr qint64 UnreadableForSecs = 24 * 60 * 60;
 
-bool readWhole(const QString &path, QByteArray *bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    *bytes = file.readAll();
-    return file.error() == QFileDevice::NoError;
-}
-
-bool writeWhole(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
-}
-
 // "<pid>-<stamp>" as the front of a work file's name; an older program's
 // names carry the process id alone, and the stamp is then 0.
 bool parseOwner(const QString &text, qint64 *pid, quint64 *stamp, QString *rest)
@@ -158,7 +139,7 @@ bool HandoffFolder::writeDraft(const QString &verbFlag, qint64 primaryPid, const
         if (!makePrivateFolder(folder))
             return false;
         QFile::remove(name);
-        if (writeWhole(name, bytes)) {
+        if (writeFileWhole(name, bytes)) {
             draft = name;
             return true;
         }
@@ -197,7 +178,7 @@ HandoffFolder::HoldOutcome HandoffFolder::claimFile(const QString &file, const Q
                                      QList<HandedPath> *claimed)
 {
     QByteArray bytes;
-    if (!readWhole(file, &bytes))
+    if (!readFileWhole(file, &bytes))
         return Left; // stays for a primary that can read it
     HandedPath handed = parseHandoffFile(bytes);
     // What another primary claimed goes in a start of its own, even when
@@ -237,7 +218,7 @@ void HandoffFolder::claimHeldFiles(QList<HeldFile> held, QList<HandedPath> *clai
     for (const HeldFile &file : qAsConst(held)) {
         QByteArray bytes;
         const QString claim = claimName(file.fileName);
-        if (!readWhole(file.path, &bytes) || !writeWhole(claim, bytes))
+        if (!readFileWhole(file.path, &bytes) || !writeFileWhole(claim, bytes))
             continue; // stays for a later primary
         HandedPath handed = parseHandoffFile(bytes);
         if (handed.primaryPid == 0)
@@ -309,7 +290,7 @@ void HandoffFolder::acknowledge(const QStringList &claims)
         while (!QFile::remove(file) && QFileInfo::exists(file) && patience.elapsed() < HeldFilePatienceMs)
             QThread::msleep(HeldFileRetryMs);
         if (QFileInfo::exists(file))
-            writeWhole(folder + QLatin1Char('/') + deliveredPrefix + QFileInfo(file).fileName(), QByteArray());
+            writeFileWhole(folder + QLatin1Char('/') + deliveredPrefix + QFileInfo(file).fileName(), QByteArray());
     };
     for (const QString &claim : claims) {
         removeOrMark(claim);
@@ -362,7 +343,7 @@ void HandoffFolder::sweep()
             quint64 stamp = 0;
             if (!isWorkFileName(name)) {
                 QByteArray bytes;
-                keep = readWhole(path, &bytes) || entry.lastModified().toUTC() > longAgo;
+                keep = readFileWhole(path, &bytes) || entry.lastModified().toUTC() > longAgo;
             } else if (name.startsWith(claimPrefix)) {
                 // Never removed unread; one whose path has been delivered
                 // goes with its mark.

@@ -2,32 +2,24 @@
 
 #include <QtCore/qdir.h>
 #include <QtCore/qfile.h>
-#include <QtCore/qtextstream.h>
 
-bool appendTextToFile(const QString &filePath, const QString &text)
+bool writeFileWhole(const QString &filePath, const QByteArray &bytes)
 {
     QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    QTextStream out(&file);
-    out.setCodec("utf-8");
-    out << text;
-    out.flush();
-    const bool written = out.status() == QTextStream::Ok && file.flush();
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
     return written && file.error() == QFileDevice::NoError;
 }
 
-QString readTextFile(const QString &filePath)
+bool readFileWhole(const QString &filePath, QByteArray *bytes)
 {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QTextStream in(&file);
-    in.setCodec("utf-8");
-    const QString text = in.readAll();
-    file.close();
-    return text;
+        return false;
+    *bytes = file.readAll();
+    return file.error() == QFileDevice::NoError;
 }
 
 bool isWorkFileName(const QString &fileName)

@@ -3,12 +3,12 @@
 
 #include <QtCore/qstringlist.h>
 
-// UTF-8 text files, without byte-order mark, each opened, used and closed in
-// one call. The append says whether every byte of the text was written (a
-// full disk may take a part of it); a file that cannot be read reads as the
-// empty text.
-bool appendTextToFile(const QString &filePath, const QString &text);
-QString readTextFile(const QString &filePath);
+// Files each opened, used and closed in one call, their bytes as they are
+// (no byte-order mark, no conversion). The write replaces what the file
+// held and says whether every byte was written (a full disk may take a
+// part of it); the read says whether the file could be read whole.
+bool writeFileWhole(const QString &filePath, const QByteArray &bytes);
+bool readFileWhole(const QString &filePath, QByteArray *bytes);
 
 // Names that begin with a dot: the program's own work files, told by their
 // names on every system (on Windows such a name hides nothing).

@@ -24,7 +24,7 @@ private Q_SLOTS:
     void probeCountsMatchingLines_data();
     void probeCountsMatchingLines();
     void taskListCsvGivesWholeImageNames();
-    void textFilesAreUtf8WithoutMark();
+    void filesKeepTheirBytesWithoutMark();
     void listingIsPlainFilesInNameOrder();
     void placeIsTheUsersOwn();
     void onlyThisProgramFileCountsAsACopy();
@@ -72,17 +72,20 @@ void tst_LauncherUnits::taskListCsvGivesWholeImageNames()
     QCOMPARE(imageNamesFromCsv(QString()), QStringList());
 }
 
-void tst_LauncherUnits::textFilesAreUtf8WithoutMark()
+void tst_LauncherUnits::filesKeepTheirBytesWithoutMark()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("123.txt"));
-    const QString text = QString::fromUtf8("C:\\Übersicht\\東京;a.pdf");
-    appendTextToFile(path, text);
+    const QByteArray bytes = QString::fromUtf8("C:\\Übersicht\\東京;a.pdf").toUtf8() + "\xE9";
+    QVERIFY(writeFileWhole(path, "an older, longer content"));
+    QVERIFY(writeFileWhole(path, bytes));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), text.toUtf8());
-    QCOMPARE(readTextFile(path), text);
-    QCOMPARE(readTextFile(dir.filePath(QStringLiteral("missing"))), QString());
+    QCOMPARE(file.readAll(), bytes);
+    QByteArray read;
+    QVERIFY(readFileWhole(path, &read));
+    QCOMPARE(read, bytes);
+    QVERIFY(!readFileWhole(dir.filePath(QStringLiteral("missing")), &read));
 }
 
 void tst_LauncherUnits::listingIsPlainFilesInNameOrder()
