@@ -1,6 +1,7 @@
 #include "registry_entries.h"
 
 #include "captions.h"
+#include "drop_targets.h"
 #include "file_association.h"
 #include "registry.h"
 #include "verbs.h"
@@ -73,6 +74,61 @@ bool removeProgramKey(const QString &classesRoot)
 const char machineClasses[] = "HKEY_CLASSES_ROOT";
 const char userClasses[] = "HKEY_CURRENT_USER\\SOFTWARE\\Classes";
 
+// Each verb's class: the helper as its local server, which COM starts
+// with -Embedding.
+bool writeClassKeys(const QString &classesRoot)
+{
+    bool whole = true;
+    for (const VerbEntry &entry : verbTable) {
+        const QString key = classesRoot + QStringLiteral("\\CLSID\\") + QLatin1String(entry.classId);
+        whole = setDefaultValue(key, QLatin1String(entry.keyName) + QStringLiteral(" drop target")) && whole;
+        whole = setDefaultValue(key + QStringLiteral("\\LocalServer32"), quotedProgram(helperPath())) && whole;
+    }
+    return whole;
+}
+
+bool removeClassKeys(const QString &classesRoot)
+{
+    RegistryKey classes(classesRoot + QStringLiteral("\\CLSID"));
+    for (const VerbEntry &entry : verbTable)
+        classes.remove(QLatin1String(entry.classId));
+    return classes.close();
+}
+
+QStringList classIds()
+{
+    QStringList ids;
+    for (const VerbEntry &entry : verbTable)
+        ids.append(QLatin1String(entry.classId));
+    return ids;
+}
+
+QString verbKeyPath(const VerbEntry &entry)
+{
+    return QLatin1String(shellKey) + QLatin1Char('\\') + QLatin1String(entry.keyName);
+}
+
+// The file manager hands a verb with a DropTarget key the whole selection
+// in one call to its class; only a class that was just seen to answer is
+// named, so that no verb ever does nothing.
+bool offerDropTargets(const QString &classesRoot, QString *notice)
+{
+    QString why = QStringLiteral("the classes could not be registered");
+    if (!writeClassKeys(classesRoot) || !dropTargetsActivate(classIds(), &why)) {
+        removeClassKeys(classesRoot);
+        if (notice)
+            *notice = QStringLiteral("The context-menu entries stay command verbs: %1").arg(why);
+        return true;
+    }
+    bool whole = true;
+    for (const VerbEntry &entry : verbTable) {
+        RegistryKey dropTarget(verbKeyPath(entry) + QStringLiteral("\\DropTarget"));
+        dropTarget.setValue(QStringLiteral("Clsid"), QLatin1String(entry.classId));
+        whole = dropTarget.close() && whole;
+    }
+    return whole;
+}
+
 } // namespace
 
 bool writeVerbKey(const QString &key, const QString &flag, const QString &caption)
@@ -94,23 +150,24 @@ bool writeVerbKey(const QString &key, const QString &flag, const QString &captio
     return setDefaultValue(QDir::toNativeSeparators(key + QStringLiteral("/Command")), command) && written;
 }
 
-bool installRegistryEntries()
+bool installRegistryEntries(QString *notice)
 {
     bool whole = SetFileAssociation(u".pdf", programId) != 0;
 
-    if (!writeProgramKey(QLatin1String(machineClasses))) {
+    QString classesRoot = QLatin1String(machineClasses);
+    if (!writeProgramKey(classesRoot)) {
         // What the refused write left behind goes; the user's own part
         // takes the key whole.
-        removeProgramKey(QLatin1String(machineClasses));
-        whole = writeProgramKey(QLatin1String(userClasses)) && whole;
+        removeProgramKey(classesRoot);
+        classesRoot = QLatin1String(userClasses);
+        whole = writeProgramKey(classesRoot) && whole;
     }
 
-    for (const VerbEntry &entry : verbTable) {
-        const QString caption = verbCaption(entry.verb);
-        whole = writeVerbKey(QLatin1String(shellKey) + QLatin1Char('\\') + QLatin1String(entry.keyName),
-                             QLatin1String(entry.flag), caption)
-                && whole;
-    }
+    for (const VerbEntry &entry : verbTable)
+        whole = writeVerbKey(verbKeyPath(entry), QLatin1String(entry.flag), verbCaption(entry.verb)) && whole;
+
+    if (dropTargetsSupported())
+        whole = offerDropTargets(classesRoot, notice) && whole;
     return whole;
 }
 
@@ -123,6 +180,10 @@ bool uninstallRegistryEntries()
 
     whole = removeProgramKey(QLatin1String(userClasses)) && whole;
     whole = removeProgramKey(QLatin1String(machineClasses)) && whole;
+    if (dropTargetsSupported()) {
+        whole = removeClassKeys(QLatin1String(userClasses)) && whole;
+        whole = removeClassKeys(QLatin1String(machineClasses)) && whole;
+    }
 
     return SetFileAssociation(u".pdf", u"") != 0 && whole;
 }

@@ -8,8 +8,11 @@
 // HKEY_CLASSES_ROOT, or the user's own part of it where the machine's
 // refuses the write), and the four captioned context-menu entries. Each
 // returns false when the registry refused a change: the integration is then
-// not whole, and a second install or uninstall can mend it.
-bool installRegistryEntries();
+// not whole, and a second install or uninstall can mend it. Where the
+// system has COM, install also registers each verb's class and names it
+// under the verb's DropTarget key, once each class has been seen to answer;
+// where one does not, the verbs stay command verbs and *notice says why.
+bool installRegistryEntries(QString *notice = nullptr);
 bool uninstallRegistryEntries();
 
 // One context-menu entry: its key (a full path beneath HKEY_CURRENT_USER)

@@ -1,5 +1,6 @@
 #include "dispatch.h"
 
+#include "drop_targets.h"
 #include "private_folder.h"
 #include "registry.h"
 #include "registry_entries.h"
@@ -39,6 +40,30 @@ int startOptionsFor(const QStringList &arguments)
                                   : SingleApplication::PerUserScope | SingleApplication::Bystander;
 }
 
+namespace {
+
+// COM starts the helper as the verbs' drop targets: the file manager hands
+// it each selection whole, and each goes to the editor as a selection of
+// copies would (the verb flag, the system's bound, the install folder, the
+// foreground). A run that gathers nothing, it took part in the election as
+// a bystander. Where there is no COM it has nothing to serve.
+int serveVerbsAsDropTargets()
+{
+    if (!dropTargetsSupported())
+        return 0;
+    QList<DropTargetClass> classes;
+    for (const VerbEntry &entry : verbTable)
+        classes.append({ QLatin1String(entry.classId), QLatin1String(entry.flag) });
+    bool allStarted = true;
+    const bool served = serveDropTargets(classes, DropTargetIdleMs,
+                                         [&allStarted](const QString &verbFlag, const QStringList &paths) {
+                                             allStarted = launchEditor(verbFlag, paths) && allStarted;
+                                         });
+    return served && allStarted ? 0 : EditorNotStartedExitCode;
+}
+
+} // namespace
+
 int runHelper(SingleApplication &app, const QStringList &arguments)
 {
     const QString handoffFolder = handoffFolderPath();
@@ -62,8 +87,11 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
             // A refused write leaves what a second install or uninstall
             // mends; the installer hears of it.
             bool whole = uninstallRegistryEntries();
+            QString notice;
             if (install)
-                whole = installRegistryEntries() && whole;
+                whole = installRegistryEntries(&notice) && whole;
+            if (!notice.isEmpty())
+                std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());
             if (!whole) {
                 std::fprintf(stderr, "Registry not changed whole: the registry refused a change; "
                                      "run %s again\n", install ? "install" : "uninstall");
@@ -72,6 +100,8 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
             return 0;
         }
     }
+    if (arguments.size() == 1 && isEmbeddingArgument(arguments.first()))
+        return serveVerbsAsDropTargets();
     if (!selection)
         return 0;
 

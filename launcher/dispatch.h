@@ -29,6 +29,9 @@ bool isSelection(const QStringList &arguments);
 // a primary that the copies of a selection would hand their paths to.
 int startOptionsFor(const QStringList &arguments);
 
+// A server that COM started and nobody called ends after this long.
+constexpr int DropTargetIdleMs = 5000;
+
 // One run of the helper once its application object exists: makes sure the
 // hand-off folder is there and does what the arguments ask. Returns the exit
 // code; a secondary's hand-off ends the process itself.

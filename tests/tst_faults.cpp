@@ -133,7 +133,8 @@ private Q_SLOTS:
     void stoppedPrimaryIsDeposed();
     void primaryHeldUpPastTheBoundIsDeposed();
     void waitingFileOutlivesAReusedProcessId();
-    void selectionBesideAHeldUpInstall();
+    void selectionBesideAHeldUpBystander_data();
+    void selectionBesideAHeldUpBystander();
     void fileNamesReachTheEditorAsTheirBytes_data();
     void fileNamesReachTheEditorAsTheirBytes();
     void handoffFilesWithoutAPathAreNoPaths();
@@ -533,22 +534,31 @@ void tst_Faults::waitingFileOutlivesAReusedProcessId()
              sorted({ QStringLiteral("C:\\waiting.pdf"), QStringLiteral("C:\\new.pdf") }));
 }
 
-void tst_Faults::selectionBesideAHeldUpInstall()
+void tst_Faults::selectionBesideAHeldUpBystander_data()
 {
-    // An install held up right after the election (a busy machine) never
-    // was a primary that a selection could hand its paths to.
+    QTest::addColumn<QString>("argument");
+    QTest::newRow("an install") << QStringLiteral("install");
+    QTest::newRow("a drop-target server") << QStringLiteral("-Embedding");
+}
+
+void tst_Faults::selectionBesideAHeldUpBystander()
+{
+    // A run that gathers nothing, held up right after the election (a busy
+    // machine), never was a primary that a selection could hand its paths
+    // to.
+    QFETCH(QString, argument);
     SelectionRig r(QStringLiteral("VcmBusy"), QStringLiteral(EDITOR_DOUBLE_PATH));
     setTrap(r, QStringLiteral("mkdir:1:hang"));
     QProcess install;
     install.setProcessEnvironment(r.environment());
-    install.start(r.helper, { QStringLiteral("install") });
+    install.start(r.helper, { argument });
     QVERIFY(install.waitForStarted());
     r.extraEnvironment = QProcessEnvironment();
     QTest::qWait(500);
     QCOMPARE(install.state(), QProcess::Running);
 
-    // The selection's primary waits while the install runs, as for any
-    // copy; once the install has gone on and ended, it delivers.
+    // The selection's primary waits while the bystander runs, as for any
+    // copy; once the bystander has gone on and ended, it delivers.
     const QStringList paths = pathsFor(QStringLiteral("beside"), 3);
     const Processes copies = r.start(QStringLiteral("-ftype_print"), paths);
     QTest::qWait(1500);

@@ -1,12 +1,14 @@
 // The pieces of the hand-off that need no second process.
 
 #include "command_line.h"
+#include "drop_targets.h"
 #include "handoff_folder.h"
 #include "instance_probe.h"
 #include "private_folder.h"
 #include "process_list.h"
 #include "text_files.h"
 
+#include <QtCore/qendian.h>
 #include <QtCore/qprocess.h>
 #include <QtCore/qrandom.h>
 #include <QtCore/qsysinfo.h>
@@ -30,6 +32,8 @@ private Q_SLOTS:
     void onlyThisProgramFileCountsAsACopy();
     void pathBytesComeBackAsTheyWere();
     void handoffFilesAndWorkFileNames();
+    void dropBlockGivesItsPathsInOrder_data();
+    void dropBlockGivesItsPathsInOrder();
 };
 
 void tst_LauncherUnits::probeCountsMatchingLines_data()
@@ -221,6 +225,61 @@ void tst_LauncherUnits::handoffFilesAndWorkFileNames()
     QVERIFY(!HandoffFolder::ownerOfWorkFile(QStringLiteral(".hidden"), &pid, &stamp));
     // Posted names sort as their writers' ids do as text.
     QVERIFY(HandoffFolder::postedFileName(123, 99999) < HandoffFolder::postedFileName(1234, 1));
+}
+
+namespace {
+
+// A CF_HDROP block as a file manager hands it over: the DROPFILES header
+// (list offset, point, non-client flag, wide flag), then the list.
+QByteArray dropBlock(const QByteArray &list, bool wide, quint32 listAt = 20)
+{
+    QByteArray block(20, '\0');
+    qToLittleEndian<quint32>(listAt, block.data());
+    qToLittleEndian<quint32>(wide ? 1 : 0, block.data() + 16);
+    block.append(QByteArray(int(qMax(listAt, 20u)) - 20, 'x'));
+    return block + list;
+}
+
+QByteArray wideList(const QStringList &names, bool ended = true)
+{
+    QByteArray list;
+    for (const QString &name : names) {
+        for (const QChar c : name + QChar(0))
+            list.append(char(c.unicode() & 0xff)).append(char(c.unicode() >> 8));
+    }
+    return ended ? list + QByteArray(2, '\0') : list;
+}
+
+} // namespace
+
+void tst_LauncherUnits::dropBlockGivesItsPathsInOrder_data()
+{
+    QTest::addColumn<QByteArray>("block");
+    QTest::addColumn<QStringList>("paths");
+    const QStringList three = { QStringLiteral("C:\\Docs\\b 2;v2.pdf"), QString::fromUtf8("C:\\Docs\\\xC3\x9C" "ber \xF0\x9F\x93\x84" ".pdf"),
+                                QStringLiteral("\\\\server\\share\\a.pdf") };
+    QTest::newRow("UTF-16 names, in the block's order") << dropBlock(wideList(three), true) << three;
+    QTest::newRow("the list further on than the header") << dropBlock(wideList(three), true, 28) << three;
+    QTest::newRow("8-bit names") << dropBlock(QByteArray("C:\\b.pdf\0C:\\a.pdf\0\0", 20), false)
+                                 << QStringList{ QStringLiteral("C:\\b.pdf"), QStringLiteral("C:\\a.pdf") };
+    QTest::newRow("what follows the list is no path")
+            << dropBlock(wideList(three) + QByteArray("C\0:\0\0\0", 6), true) << three;
+    QTest::newRow("no empty name at the block's end") << dropBlock(wideList(three, false), true) << three;
+    QTest::newRow("a name the block cuts off is no path")
+            << dropBlock(wideList(three, false).chopped(4), true) << QStringList(three.mid(0, 2));
+    QTest::newRow("half a character at the end")
+            << dropBlock(wideList(three, false) + QByteArray(1, 'C'), true) << three;
+    QTest::newRow("an empty list") << dropBlock(QByteArray(2, '\0'), true) << QStringList();
+    QTest::newRow("a list inside the header") << dropBlock(wideList(three), true, 16) << QStringList();
+    QTest::newRow("a list past the block's end") << dropBlock(QByteArray(), true, 4000) << QStringList();
+    QTest::newRow("shorter than the header") << QByteArray(19, '\0') << QStringList();
+}
+
+void tst_LauncherUnits::dropBlockGivesItsPathsInOrder()
+{
+    QFETCH(QByteArray, block);
+    QFETCH(QStringList, paths);
+    QCOMPARE(pathsOfDropFiles(block), paths);
 }
 
 QTEST_GUILESS_MAIN(tst_LauncherUnits)

@@ -1,0 +1,21 @@
+#include "drop_targets.h"
+
+// No COM here: the verbs are command verbs alone.
+
+bool dropTargetsSupported()
+{
+    return false;
+}
+
+bool serveDropTargets(const QList<DropTargetClass> &, int,
+                      const std::function<void(const QString &, const QStringList &)> &)
+{
+    return false;
+}
+
+bool dropTargetsActivate(const QStringList &, QString *why)
+{
+    if (why)
+        *why = QStringLiteral("this system has no COM");
+    return false;
+}

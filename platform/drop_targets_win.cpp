@@ -1,0 +1,334 @@
+#include "drop_targets.h"
+
+#include <QtCore/qcoreapplication.h>
+#include <QtCore/qeventloop.h>
+#include <QtCore/qtimer.h>
+
+#include <qt_windows.h>
+#include <ole2.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// A local server of one class per verb: COM starts the helper with
+// -Embedding, the helper registers a class object for each verb, and the
+// file manager's calls arrive as window messages, which the framework's
+// event loop dispatches.
+
+namespace {
+
+FORMATETC dropFormat()
+{
+    return FORMATETC{ CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL };
+}
+
+QStringList pathsOf(IDataObject *data)
+{
+    FORMATETC format = dropFormat();
+    STGMEDIUM medium = {};
+    if (!data || FAILED(data->GetData(&format, &medium)))
+        return QStringList();
+    QStringList paths;
+    if (medium.tymed == TYMED_HGLOBAL) {
+        if (const char *block = static_cast<const char *>(::GlobalLock(medium.hGlobal))) {
+            const SIZE_T size = ::GlobalSize(medium.hGlobal);
+            paths = pathsOfDropFiles(QByteArray::fromRawData(block, int(qMin<SIZE_T>(size, INT_MAX))));
+            ::GlobalUnlock(medium.hGlobal);
+        }
+    }
+    ::ReleaseStgMedium(&medium);
+    return paths;
+}
+
+// The server's life. It ends a moment after its last object and lock are
+// gone, and at the latest once no call has come for the idle time (a
+// client that died holding an object would otherwise keep it, a running
+// copy of the helper that every selection's primary waits for). The
+// moment lets the activations that came with the last one find their
+// class objects still here: Windows suspends the class objects as the
+// count of objects and locks drops to zero, so that an activation that
+// comes later starts a new server, but other systems (Wine) may still hand
+// them out, to a server that then is gone. Deliveries run after the calls.
+class Server
+{
+public:
+    Server(QEventLoop *loop, const std::function<void(const QString &, const QStringList &)> &deliver,
+           const std::function<void()> &withdraw)
+        : loop(loop), deliver(deliver), withdraw(withdraw)
+    {
+        linger.setSingleShot(true);
+        linger.setInterval(LingerMs);
+        QObject::connect(&linger, &QTimer::timeout, loop, [this] {
+            if (!inUse())
+                end();
+        });
+    }
+
+    // Objects and locks count as references to the server process.
+    void called() { quiet = false; }
+    void objectMade()
+    {
+        called();
+        ::CoAddRefServerProcess();
+        ++objects;
+    }
+    void objectGone()
+    {
+        --objects;
+        if (::CoReleaseServerProcess() == 0)
+            linger.start();
+    }
+    void lock(bool on)
+    {
+        called();
+        if (on) {
+            ::CoAddRefServerProcess();
+            ++locks;
+        } else {
+            --locks;
+            if (::CoReleaseServerProcess() == 0)
+                linger.start();
+        }
+    }
+    void dropped(const QString &verbFlag, const QStringList &paths)
+    {
+        called();
+        QTimer::singleShot(0, loop, [this, verbFlag, paths] { deliver(verbFlag, paths); });
+    }
+    // Once every idle time.
+    void idle()
+    {
+        if (quiet || (!inUse() && !linger.isActive()))
+            end();
+        quiet = true;
+    }
+
+private:
+    bool inUse() const { return objects > 0 || locks > 0; }
+    void end()
+    {
+        ::CoSuspendClassObjects();
+        withdraw();
+        QTimer::singleShot(0, loop, &QEventLoop::quit);
+    }
+
+    static constexpr int LingerMs = 1000;
+    QEventLoop *loop;
+    std::function<void(const QString &, const QStringList &)> deliver;
+    std::function<void()> withdraw;
+    QTimer linger;
+    int objects = 0;
+    int locks = 0;
+    bool quiet = true;
+};
+
+class DropTarget : public IDropTarget
+{
+public:
+    DropTarget(Server *server, const QString &verbFlag) : server(server), verbFlag(verbFlag)
+    {
+        server->objectMade();
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IDropTarget) {
+            *object = static_cast<IDropTarget *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(::InterlockedIncrement(&references)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG left = ::InterlockedDecrement(&references);
+        if (left == 0) {
+            server->objectGone();
+            delete this;
+        }
+        return ULONG(left);
+    }
+
+    // A data object with file paths is taken as a copy.
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject *data, DWORD, POINTL, DWORD *effect) override
+    {
+        server->called();
+        FORMATETC format = dropFormat();
+        accepts = data && data->QueryGetData(&format) == S_OK;
+        if (effect)
+            *effect = accepts ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD *effect) override
+    {
+        if (effect)
+            *effect = accepts ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DragLeave() override { return S_OK; }
+    // Reads the paths and returns at once; the editor starts after.
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject *data, DWORD, POINTL, DWORD *effect) override
+    {
+        const QStringList paths = pathsOf(data);
+        if (effect)
+            *effect = paths.isEmpty() ? DROPEFFECT_NONE : DROPEFFECT_COPY;
+        if (!paths.isEmpty())
+            server->dropped(verbFlag, paths);
+        return S_OK;
+    }
+
+private:
+    virtual ~DropTarget() = default;
+
+    LONG references = 1;
+    Server *server;
+    QString verbFlag;
+    bool accepts = false;
+};
+
+class ClassFactory : public IClassFactory
+{
+public:
+    ClassFactory(Server *server, const QString &verbFlag) : server(server), verbFlag(verbFlag) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *object = static_cast<IClassFactory *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Lives as long as the server registers it.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **object) override
+    {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        DropTarget *target = new DropTarget(server, verbFlag);
+        const HRESULT result = target->QueryInterface(iid, object);
+        target->Release();
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL on) override
+    {
+        server->lock(on);
+        return S_OK;
+    }
+
+private:
+    Server *server;
+    QString verbFlag;
+};
+
+bool classIdOf(const QString &text, CLSID *classId)
+{
+    const std::wstring wide = text.toStdWString();
+    return SUCCEEDED(::CLSIDFromString(wide.c_str(), classId));
+}
+
+// COM for this thread, as long as the object lives.
+class ComApartment
+{
+public:
+    ComApartment() : initialized(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComApartment()
+    {
+        if (initialized)
+            ::CoUninitialize();
+    }
+    const bool initialized;
+};
+
+} // namespace
+
+bool dropTargetsSupported()
+{
+    return true;
+}
+
+bool serveDropTargets(const QList<DropTargetClass> &classes, int idleMs,
+                      const std::function<void(const QString &, const QStringList &)> &deliver)
+{
+    ComApartment apartment;
+    if (!apartment.initialized)
+        return false;
+    QEventLoop loop;
+    std::vector<DWORD> cookies;
+    const auto withdraw = [&cookies] {
+        for (const DWORD cookie : cookies)
+            ::CoRevokeClassObject(cookie);
+        cookies.clear();
+    };
+    Server server(&loop, deliver, withdraw);
+    std::vector<std::unique_ptr<ClassFactory>> factories;
+    // A class that another copy of the server registered first is served
+    // there; this copy serves the rest, and ends at once when none is left.
+    for (const DropTargetClass &entry : classes) {
+        CLSID classId;
+        DWORD cookie = 0;
+        factories.push_back(std::make_unique<ClassFactory>(&server, entry.verbFlag));
+        if (classIdOf(entry.classId, &classId)
+            && SUCCEEDED(::CoRegisterClassObject(classId, factories.back().get(), CLSCTX_LOCAL_SERVER,
+                                                 REGCLS_MULTIPLEUSE, &cookie)))
+            cookies.push_back(cookie);
+    }
+    const bool registered = !cookies.empty();
+    if (registered) {
+        QTimer idle;
+        QObject::connect(&idle, &QTimer::timeout, &loop, [&server] { server.idle(); });
+        idle.start(idleMs);
+        loop.exec();
+    }
+    withdraw();
+    // Deliveries queued by the last calls run before the server goes.
+    QCoreApplication::sendPostedEvents();
+    return registered;
+}
+
+bool dropTargetsActivate(const QStringList &classIds, QString *why)
+{
+    ComApartment apartment;
+    if (!apartment.initialized) {
+        if (why)
+            *why = QStringLiteral("COM could not be initialized");
+        return false;
+    }
+    // Held together, so that one server start answers for all.
+    std::vector<IDropTarget *> targets;
+    bool all = true;
+    for (const QString &id : classIds) {
+        CLSID classId;
+        IDropTarget *target = nullptr;
+        const HRESULT result = classIdOf(id, &classId)
+                ? ::CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, IID_IDropTarget,
+                                     reinterpret_cast<void **>(&target))
+                : E_INVALIDARG;
+        if (FAILED(result) || !target) {
+            if (why)
+                *why = QStringLiteral("the class %1 could not be activated (0x%2)")
+                               .arg(id).arg(quint32(result), 8, 16, QLatin1Char('0'));
+            all = false;
+            break;
+        }
+        targets.push_back(target);
+    }
+    for (IDropTarget *target : targets)
+        target->Release();
+    return all;
+}
