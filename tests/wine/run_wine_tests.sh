@@ -94,7 +94,25 @@ wine() { "$WINE" "$@"; }
 query() { wine reg query "$1" /s 2>/dev/null | tr -d '\r'; }
 shell='HKCU\Software\Classes\SystemFileAssociations\.pdf\Shell'
 
-wine wineboot -i >/dev/null 2>&1 || { echo "FAIL!  : wineboot"; exit 1; }
+# Windows runs its COM service all the time. Wine starts its own on
+# demand, and only once the services that booting starts have settled
+# (until then the service database is locked, and an activation waits for
+# minutes). A Wine server ends a few seconds after its last program, and
+# takes the services with it; asked to stay, it does so only if the request
+# starts it. So the suite starts its server, asks it to stay, and starts
+# the COM service once.
+start_com_service() {
+    for _ in $(seq 60); do
+        wine net start RpcSs 2>&1 | grep -q 'already running\|started successfully' && return 0
+        sleep 2
+    done
+}
+"$WINESERVER" -p
+# The first program in a new prefix boots it; booting it a second time
+# (wineboot -i) would start a second service manager, and no service
+# would start any more.
+WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd /c exit >/dev/null 2>&1 || { echo "FAIL!  : the prefix did not boot"; exit 1; }
+start_com_service
 # As on Windows, a name that begins with a dot hides nothing.
 wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >/dev/null 2>&1
 # The task list stands where Windows keeps it, and is run in place of
@@ -125,30 +143,36 @@ check "the Windows layers' own tests pass" grep -qE '^Totals: [0-9]+ passed, 0 f
 # --- install and uninstall -------------------------------------------------
 wine reg add "$shell\\OtherApp\\command" /ve /d 'other.exe "%1"' /f >/dev/null 2>&1
 wine reg add "$shell\\VellixEdit\\Command" /ve /d 'old' /f >/dev/null 2>&1
-wine "$helper" install; code=$?
+wine "$helper" install 2>"$WINEPREFIX/install.err"; code=$?
 # The merge verb's command line as the system will start it.
 merge_command=$(wine reg query "$shell\\Vellix03Merge\\Command" /ve 2>/dev/null | tr -d '\r' \
     | sed -n 's/^    (Default)    REG_SZ    //p')
 check "install ends with 0" same 0 "$code"
+check "install activated every verb's class" same "" "$(tr -d '\r' < "$WINEPREFIX/install.err")"
 
-verb() { # key name, flag, caption
+# The verbs' classes, as the helper fixes them.
+edit_class='{F931AC29-1F3B-41BF-B57E-C7F1DCEAC62F}' split_class='{6CCC1459-8CA3-4A8A-87CF-821E3D2A11A7}'
+merge_class='{15201231-5800-489E-99FF-D77DACD8CD7F}' print_class='{5392FB98-972A-4E42-97C8-71A30A106844}'
+verb() { # key name, flag, caption, class
     printf '%s\n' "HKEY_CURRENT_USER\\Software\\Classes\\SystemFileAssociations\\.pdf\\Shell\\$1" \
         "    (Default)    REG_SZ    " \
         "    Icon    REG_SZ    $folder\\VellixContextMenu.exe,0" \
         "    MUIVerb    REG_SZ    $3" \
         "    MultiSelectModel    REG_SZ    Player" "" \
         "HKEY_CURRENT_USER\\Software\\Classes\\SystemFileAssociations\\.pdf\\Shell\\$1\\Command" \
-        "    (Default)    REG_SZ    \"$folder\\VellixContextMenu.exe\" $2 \"%1\"" ""
+        "    (Default)    REG_SZ    \"$folder\\VellixContextMenu.exe\" $2 \"%1\"" "" \
+        "HKEY_CURRENT_USER\\Software\\Classes\\SystemFileAssociations\\.pdf\\Shell\\$1\\DropTarget" \
+        "    Clsid    REG_SZ    $4" ""
 }
 other=$(printf '%s\n' "HKEY_CURRENT_USER\\Software\\Classes\\SystemFileAssociations\\.pdf\\Shell\\OtherApp" "" \
     "HKEY_CURRENT_USER\\Software\\Classes\\SystemFileAssociations\\.pdf\\Shell\\OtherApp\\command" \
     "    (Default)    REG_SZ    other.exe \"%1\"" "")
 # reg lists subkeys in name order, each after a blank line.
 expected_shell=$(echo; printf '%s\n\n' "$other"
-    verb Vellix01Edit -ftype_edit 'Use Vellix Edit'
-    verb Vellix02Print -ftype_print 'Use Vellix Print'
-    verb Vellix03Merge -ftype_merge 'Use Vellix Combine'
-    verb Vellix04Split -ftype_split 'Use Vellix Split')
+    verb Vellix01Edit -ftype_edit 'Use Vellix Edit' "$edit_class"
+    verb Vellix02Print -ftype_print 'Use Vellix Print' "$print_class"
+    verb Vellix03Merge -ftype_merge 'Use Vellix Combine' "$merge_class"
+    verb Vellix04Split -ftype_split 'Use Vellix Split' "$split_class")
 check "verb keys with their captions, icons and commands; old names gone; others kept" \
     same "$expected_shell" "$(query "$shell")"
 expected_program=$(printf '%s\n' "" \
@@ -157,6 +181,11 @@ expected_program=$(printf '%s\n' "" \
     'HKEY_CLASSES_ROOT\Vellix.exe\shell\open' "" \
     'HKEY_CLASSES_ROOT\Vellix.exe\shell\open\command' "    (Default)    REG_SZ    \"$folder\\Vellix.exe\" \"%1\"")
 check "program identifier key" same "$expected_program" "$(query 'HKCR\Vellix.exe')"
+for class in "$edit_class" "$split_class" "$merge_class" "$print_class"; do
+    check "class $class: the helper, quoted, as its local server" \
+        same "    (Default)    REG_SZ    \"$folder\\VellixContextMenu.exe\"" \
+        "$(query "HKCR\\CLSID\\$class\\LocalServer32" | grep Default)"
+done
 check "association of .pdf" grep -q "(Default)    REG_SZ    Vellix.exe" <<<"$(query 'HKCU\Software\Classes\.pdf')"
 check "the editor is offered to open .pdf files" \
     grep -q "^    Vellix.exe    REG_SZ" <<<"$(query 'HKCU\Software\Classes\.pdf\OpenWithProgids')"
@@ -169,6 +198,8 @@ check "install twice equals once" same "$once" \
 wine "$helper" uninstall; code=$?
 check "uninstall ends with 0" same 0 "$code"
 check "uninstall leaves other programs' entries only" same "$(printf '\n%s' "$other")" "$(query "$shell")"
+check "uninstall removes the verbs' classes" \
+    absent 'HKEY' "$(wine reg query "HKCR\\CLSID\\$merge_class" 2>&1)"
 check "uninstall removes the program identifier" \
     absent 'HKEY_CLASSES_ROOT' "$(wine reg query 'HKCR\Vellix.exe' 2>&1)"
 check "uninstall takes the association back" \
@@ -384,6 +415,84 @@ check "names with \";\" go by their short names: three, none with \";\"" \
 check "names with \";\": one editor start, under the verb" \
     same "1:-ftype_merge" "$(ls "$unix_folder/launches/"*.launch | wc -l):$(cut -d';' -f1 "$unix_folder/launches/"*.launch)"
 rm -rf "$unix_folder/launches"
+
+# --- the verbs as drop targets -----------------------------------------------
+# A small program plays the file manager: it creates the verb's class out
+# of process and hands it the selection in one data object.
+cp "$run_build/bin/explorer_double.exe" "$WINEPREFIX/drive_c/explorer_double.exe"
+wine "$helper" install 2>/dev/null
+helper_gone() { # within ten seconds
+    local _
+    for _ in $(seq 50); do
+        grep -q '^INFO:' <<<"$(tasklist /FI "IMAGENAME eq VellixContextMenu.exe" 2>/dev/null)" && return 0
+        sleep 0.2
+    done
+    return 1
+}
+# (Never name a list "com1" or "prn": Windows opens a device by such a name,
+# whatever its extension.)
+dropped() { # verb key, count, name: the paths in order, one a line
+    local i
+    for i in $(seq 1 "$2"); do printf '%s\n' "C:\\Docs\\$3 $i;v2.pdf"; done > "$WINEPREFIX/drive_c/$3.paths"
+    timeout 60 "$WINE" 'C:\explorer_double.exe' "$1" "@C:\\$3.paths" 2>/dev/null | tr -d '\r' > "$WINEPREFIX/$3.out"
+}
+launched_under() { # flag: the paths of its starts, one a line, in order
+    local launch
+    for launch in "$unix_folder/launches/"*.launch; do
+        [ "$(cut -d';' -f1 "$launch")" = "$1" ] && cut -d';' -f2- "$launch" | tr ';' '\n' | paste -d';' - -
+    done
+}
+check "the server that install activated is gone within seconds" helper_gone
+for count in 1 100 1000; do
+    dropped Vellix03Merge "$count" "dropped$count"
+    for _ in $(seq 50); do [ -n "$(ls "$unix_folder/launches/" 2>/dev/null)" ] && break; sleep 0.2; done
+    sleep 0.5
+    check "$count dropped on the merge verb: one editor start" same 1 "$(ls "$unix_folder/launches/"*.launch | wc -l)"
+    check "$count dropped on the merge verb: every path once, in the data object's order, under the verb" \
+        same "$(cat "$WINEPREFIX/drive_c/dropped$count.paths")" "$(launched_under -ftype_merge)"
+    check "$count dropped: the server is gone within seconds" helper_gone
+    rm -rf "$unix_folder/launches"
+done
+# Two actions at once, each with its own verb.
+dropped Vellix03Merge 50 "merged" & dropped Vellix02Print 3 "printed"; wait
+sleep 1.5
+check "a merge of 50 and a print of 3 at once: each path under its own verb" \
+    same "$(cat "$WINEPREFIX/drive_c/merged.paths"; echo; cat "$WINEPREFIX/drive_c/printed.paths")" \
+    "$(launched_under -ftype_merge; echo; launched_under -ftype_print)"
+rm -rf "$unix_folder/launches"
+# A print dropped while the copies of a merge started through the command
+# verb elect their primary: the server is one more copy to wait for, and
+# each selection goes whole under its own verb.
+helper_gone
+dropped Vellix02Print 20 "printed" & start_selection 5 "fanned"; wait
+sleep 0.5
+check "a drop beside a command-verb selection: every copy ends with 0" \
+    same 5 "$(grep -c '^exit 0$' "$WINEPREFIX/fanned.out")"
+check "a drop beside a command-verb selection: each whole, under its own verb" \
+    same "$(cat "$WINEPREFIX/drive_c/printed.paths"; echo; sort "$WINEPREFIX/drive_c/fanned.paths")" \
+    "$(launched_under -ftype_print; echo; launched_under -ftype_merge | sort)"
+check "a drop beside a command-verb selection: one start for each" \
+    same 2 "$(ls "$unix_folder/launches/"*.launch | wc -l)"
+rm -rf "$unix_folder/launches"
+# Where the classes cannot be activated (here no COM service can start),
+# install leaves the verbs command verbs, says so, and they still work.
+"$WINESERVER" -k >/dev/null 2>&1
+"$WINESERVER" -w
+WINEDLLOVERRIDES="rpcss.exe=d" wine "$helper" install 2>"$WINEPREFIX/install.err"; code=$?
+"$WINESERVER" -k >/dev/null 2>&1
+"$WINESERVER" -w
+"$WINESERVER" -p
+start_com_service
+check "classes that cannot be activated: install ends with 0 all the same" same 0 "$code"
+check "classes that cannot be activated: install says the verbs stay command verbs" \
+    grep -q '^The context-menu entries stay command verbs: the class {' "$WINEPREFIX/install.err"
+check "classes that cannot be activated: no verb names a class" \
+    absent DropTarget "$(query "$shell")"
+check "classes that cannot be activated: none is registered" \
+    absent 'HKEY' "$(wine reg query "HKCR\\CLSID\\$merge_class" 2>&1)"
+shell_start "$merge_command" command
+check_selection 3 command "3 through the command verb that stayed"
+wine "$helper" uninstall
 
 # --- copies waiting on a lock whose holder is ended ------------------------
 # The holder takes the helper's own lock (the helper's key, by the

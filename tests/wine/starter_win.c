@@ -2,8 +2,9 @@
  * selection: starter.exe PROGRAM FLAG PATH... starts "PROGRAM FLAG PATH" for
  * each path, then waits for all; starter.exe PROGRAM FLAG @FILE takes the
  * paths from FILE, one a line in UTF-8 (a selection whose paths together
- * pass what one command line holds). Prints "pid PID PATH" for each start
- * and "exit CODE" for each end, in UTF-8.
+ * pass what one command line holds). Prints "began STAMP" (100 ns units
+ * since 1601) before the first start, "pid PID PATH" for each start and
+ * "exit CODE" for each end, in UTF-8.
  *
  * starter.exe --shell COMMAND PATH... (or @FILE) starts each copy as the
  * system starts a registered verb: COMMAND with %1 replaced by the path,
@@ -106,6 +107,12 @@ int wmain(int argc, wchar_t **argv)
     if (argv[3][0] == L'@')
         count = read_paths(argv[3] + 1, &paths);
     HANDLE *processes = (HANDLE *)calloc((size_t)count + 1, sizeof(HANDLE));
+    FILETIME began;
+    GetSystemTimeAsFileTime(&began);
+    wchar_t beganLine[64];
+    swprintf(beganLine, 64, L"began %llu\n",
+             ((unsigned long long)began.dwHighDateTime << 32) | began.dwLowDateTime);
+    say(beganLine);
     for (int i = 0; i < count; ++i) {
         wchar_t commandLine[4096], program[4096];
         if (shell) {
