@@ -108,21 +108,34 @@ QList<int> startSpans(const QString &verbFlag, const QStringList &paths)
 {
     // The system bounds a command line: a long selection goes in several
     // starts, each with the verb and as many whole paths as fit, in order.
+    // How many fit is found by doubling, then halving, so that a selection
+    // of thousands costs a few arguments' length per start, not one each
+    // path.
     const QString editor = editorPath();
+    QStringList listed;
+    listed.reserve(paths.size());
+    for (const QString &path : paths)
+        listed.append(pathForList(path));
+    const auto fit = [&](int first, int count) {
+        return fitsOneStart(editor, verbFlag + QLatin1Char(';') + listed.mid(first, count).join(QLatin1Char(';')));
+    };
     QList<int> ends;
     int first = 0;
     while (first < paths.size()) {
-        QString argument = editorArgument(verbFlag, { paths.at(first) });
-        int next = first + 1;
-        while (next < paths.size()) {
-            const QString longer = argument + QLatin1Char(';') + pathForList(paths.at(next));
-            if (!fitsOneStart(editor, longer))
-                break;
-            argument = longer;
-            ++next;
+        const int left = paths.size() - first;
+        int fits = 1; // a start carries at least one path
+        int tooMany = 2;
+        while (tooMany <= left && fit(first, tooMany)) {
+            fits = tooMany;
+            tooMany = qMin(2 * tooMany, left + 1);
         }
-        ends.append(next);
-        first = next;
+        tooMany = qMin(tooMany, left + 1);
+        while (tooMany - fits > 1) {
+            const int middle = (fits + tooMany) / 2;
+            (fit(first, middle) ? fits : tooMany) = middle;
+        }
+        ends.append(first + fits);
+        first += fits;
     }
     return ends;
 }

@@ -214,9 +214,10 @@ void tst_Selection::eachPathGoesUnderItsOwnVerb()
 
 void tst_Selection::longSelectionGoesInSeveralStarts()
 {
-    // 40 paths of 4,000 bytes: joined, more than one argument may hold.
+    // 40 paths of 5,000 bytes: joined, more than one argument may hold (26
+    // of them).
     SelectionRig r = rig(QStringLiteral("Vcm29q"));
-    const QStringList paths = numberedPaths(40, QStringLiteral("/deep/") + QString(3980, QLatin1Char('d')) + QStringLiteral("/%1.pdf"));
+    const QStringList paths = numberedPaths(40, QStringLiteral("/deep/") + QString(4980, QLatin1Char('d')) + QStringLiteral("/%1.pdf"));
     const Processes copies = r.start(QStringLiteral("-ftype_print"), paths);
     QVERIFY(allEndedWithZero(copies));
     const QList<Launch> launches = r.launches();
@@ -233,8 +234,17 @@ void tst_Selection::longSelectionGoesInSeveralStarts()
         byFirstPath.insert(expected.indexOf(elements.value(0)), elements);
     }
     QStringList delivered;
-    for (const QStringList &elements : qAsConst(byFirstPath))
+    QStringList previous;
+    for (const QStringList &elements : qAsConst(byFirstPath)) {
+        // As many as fit: a start would not have held the next one's first.
+        if (!previous.isEmpty()) {
+            const QString fuller = QStringLiteral("-ftype_print;") + previous.join(QLatin1Char(';'))
+                    + QLatin1Char(';') + elements.first();
+            QVERIFY(fuller.toUtf8().size() + 1 > 128 * 1024);
+        }
         delivered += elements;
+        previous = elements;
+    }
     QCOMPARE(delivered, expected); // every path once, whole, in order
     QVERIFY(!QFileInfo::exists(r.handoffFolder()));
 }
