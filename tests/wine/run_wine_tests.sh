@@ -181,19 +181,28 @@ expected_program=$(printf '%s\n' "" \
     'HKEY_CLASSES_ROOT\Vellix.exe\shell\open' "" \
     'HKEY_CLASSES_ROOT\Vellix.exe\shell\open\command' "    (Default)    REG_SZ    \"$folder\\Vellix.exe\" \"%1\"")
 check "program identifier key" same "$expected_program" "$(query 'HKCR\Vellix.exe')"
-for class in "$edit_class" "$split_class" "$merge_class" "$print_class"; do
-    check "class $class: the helper, quoted, as its local server" \
-        same "    (Default)    REG_SZ    \"$folder\\VellixContextMenu.exe\"" \
-        "$(query "HKCR\\CLSID\\$class\\LocalServer32" | grep Default)"
+class_key() { # class, verb key
+    printf '%s\n' "" "HKEY_CLASSES_ROOT\\CLSID\\$1" "    (Default)    REG_SZ    $2 drop target" "" \
+        "HKEY_CLASSES_ROOT\\CLSID\\$1\\LocalServer32" "    (Default)    REG_SZ    \"$folder\\VellixContextMenu.exe\""
+}
+for verb_class in Vellix01Edit:"$edit_class" Vellix04Split:"$split_class" Vellix03Merge:"$merge_class" \
+        Vellix02Print:"$print_class"; do
+    check "${verb_class%%:*}'s class: the helper, quoted, as its local server" \
+        same "$(class_key "${verb_class#*:}" "${verb_class%%:*}")" "$(query "HKCR\\CLSID\\${verb_class#*:}")"
 done
 check "association of .pdf" grep -q "(Default)    REG_SZ    Vellix.exe" <<<"$(query 'HKCU\Software\Classes\.pdf')"
 check "the editor is offered to open .pdf files" \
     grep -q "^    Vellix.exe    REG_SZ" <<<"$(query 'HKCU\Software\Classes\.pdf\OpenWithProgids')"
 
-once=$(query "$shell"; query 'HKCR\Vellix.exe'; query 'HKCU\Software\Classes\.pdf')
+installed() {
+    query "$shell"; query 'HKCR\Vellix.exe'; query 'HKCU\Software\Classes\.pdf'
+    for class in "$edit_class" "$split_class" "$merge_class" "$print_class"; do
+        query "HKCR\\CLSID\\$class"
+    done
+}
+once=$(installed)
 wine "$helper" INSTALL
-check "install twice equals once" same "$once" \
-    "$(query "$shell"; query 'HKCR\Vellix.exe'; query 'HKCU\Software\Classes\.pdf')"
+check "install twice equals once, the classes too" same "$once" "$(installed)"
 
 wine "$helper" uninstall; code=$?
 check "uninstall ends with 0" same 0 "$code"
