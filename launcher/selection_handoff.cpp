@@ -94,35 +94,40 @@ QString editorPath()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/Vellix.exe");
 }
 
-QString editorArgument(const QString &verbFlag, const QStringList &paths)
+// The paths as the editor's list carries them, each found once: a name
+// may have to be looked up on its volume.
+QStringList listedPaths(const QStringList &paths)
 {
-    QString argument = verbFlag;
-    for (const QString &path : paths)
-        argument += QLatin1Char(';') + pathForList(path);
-    return argument;
-}
-
-} // namespace
-
-QList<int> startSpans(const QString &verbFlag, const QStringList &paths)
-{
-    // The system bounds a command line: a long selection goes in several
-    // starts, each with the verb and as many whole paths as fit, in order.
-    // How many fit is found by doubling, then halving, so that a selection
-    // of thousands costs a few arguments' length per start, not one each
-    // path.
-    const QString editor = editorPath();
     QStringList listed;
     listed.reserve(paths.size());
     for (const QString &path : paths)
         listed.append(pathForList(path));
+    return listed;
+}
+
+// The editor's one argument: the verb flag and the listed paths, joined by
+// ";".
+QString editorArgument(const QString &verbFlag, const QStringList &listed)
+{
+    return verbFlag + QLatin1Char(';') + listed.join(QLatin1Char(';'));
+}
+
+// Where one argument with every path would pass the system's bound on a
+// command line, the editor is started several times, each with the flag
+// and as many whole paths as fit, in order: the end (one past the last
+// index) of each start's paths. How many fit is found by doubling, then
+// halving, so that a selection of thousands costs a few arguments' length
+// per start, not one each path.
+QList<int> startSpans(const QString &verbFlag, const QStringList &listed)
+{
+    const QString editor = editorPath();
     const auto fit = [&](int first, int count) {
-        return fitsOneStart(editor, verbFlag + QLatin1Char(';') + listed.mid(first, count).join(QLatin1Char(';')));
+        return fitsOneStart(editor, editorArgument(verbFlag, listed.mid(first, count)));
     };
     QList<int> ends;
     int first = 0;
-    while (first < paths.size()) {
-        const int left = paths.size() - first;
+    while (first < listed.size()) {
+        const int left = listed.size() - first;
         int fits = 1; // a start carries at least one path
         int tooMany = 2;
         while (tooMany <= left && fit(first, tooMany)) {
@@ -140,26 +145,31 @@ QList<int> startSpans(const QString &verbFlag, const QStringList &paths)
     return ends;
 }
 
-bool startEditor(const QString &verbFlag, const QStringList &paths)
+// Starts the editor beside the helper, detached, with the listed paths.
+// False when it could not be started, or there is no path to give it.
+bool startEditor(const QString &verbFlag, const QStringList &listed)
 {
     // The file manager starts the helper in the selected files' folder; the
     // editor runs in its own, so that it keeps no user's folder (or stick)
     // from being renamed, removed or ejected while it runs.
     qint64 pid = 0;
-    if (paths.isEmpty()
-        || !QProcess::startDetached(editorPath(), QStringList{ editorArgument(verbFlag, paths) },
+    if (listed.isEmpty()
+        || !QProcess::startDetached(editorPath(), QStringList{ editorArgument(verbFlag, listed) },
                                     QCoreApplication::applicationDirPath(), &pid))
         return false;
     allowToComeForward(pid);
     return true;
 }
 
+} // namespace
+
 bool launchEditor(const QString &verbFlag, const QStringList &paths)
 {
+    const QStringList listed = listedPaths(paths);
     bool allStarted = true;
     int first = 0;
-    for (const int end : startSpans(verbFlag, paths)) {
-        allStarted = startEditor(verbFlag, paths.mid(first, end - first)) && allStarted;
+    for (const int end : startSpans(verbFlag, listed)) {
+        allStarted = startEditor(verbFlag, listed.mid(first, end - first)) && allStarted;
         first = end;
     }
     return allStarted;
@@ -174,7 +184,7 @@ void handOffSelection(SingleApplication &app, const QString &handoffFolder, cons
                                                          [&] { return folder.takeBack(); });
     if (handedOn)
         std::exit(0);
-    const bool started = startEditor(verbFlag, { filePath });
+    const bool started = startEditor(verbFlag, listedPaths({ filePath }));
     // An editor that cannot be started leaves the path for the next
     // primary to deliver.
     if (!started && drafted && folder.post())
@@ -251,8 +261,9 @@ bool collectSelection(SingleApplication &app, const QString &handoffFolder,
     }
 
     for (const EditorStart &start : qAsConst(starts)) {
+        const QStringList listed = listedPaths(start.paths);
         int first = 0;
-        for (const int end : startSpans(start.verbFlag, start.paths)) {
+        for (const int end : startSpans(start.verbFlag, listed)) {
             // A claim that another primary took over while this one was
             // held up is that one's to deliver.
             QStringList paths, claims;
@@ -260,7 +271,7 @@ bool collectSelection(SingleApplication &app, const QString &handoffFolder,
                 const QString &claim = start.claims.at(i);
                 if (!claim.isEmpty() && !folder.holds(claim))
                     continue;
-                paths.append(start.paths.at(i));
+                paths.append(listed.at(i));
                 if (!claim.isEmpty())
                     claims.append(claim);
             }

@@ -6,18 +6,10 @@
 class SingleApplication;
 
 // Starts the editor beside the helper, detached, with one argument: the
-// verb flag and the paths, joined by ";". False when it could not be
-// started, or there is no path to give it.
-bool startEditor(const QString &verbFlag, const QStringList &paths);
-
-// Where one argument with every path would pass the system's bound on a
-// command line, the editor is started several times, each with the flag
-// and as many whole paths as fit, in order: the end (one past the last
-// index) of each start's paths.
-QList<int> startSpans(const QString &verbFlag, const QStringList &paths);
-
-// Starts the editor once for each span. Returns whether every start
-// succeeded.
+// verb flag and the paths, joined by ";"; where that would pass the
+// system's bound on a command line, once for each span of whole paths that
+// fits, in order. Returns whether every start succeeded (none does without
+// a path).
 bool launchEditor(const QString &verbFlag, const QStringList &paths);
 
 // A secondary copy leaves its path in the hand-off folder, in a file of its
