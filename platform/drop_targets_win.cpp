@@ -68,30 +68,9 @@ public:
 
     // Objects and locks count as references to the server process.
     void called() { quiet = false; }
-    void objectMade()
-    {
-        called();
-        ::CoAddRefServerProcess();
-        ++objects;
-    }
-    void objectGone()
-    {
-        --objects;
-        if (::CoReleaseServerProcess() == 0)
-            linger.start();
-    }
-    void lock(bool on)
-    {
-        called();
-        if (on) {
-            ::CoAddRefServerProcess();
-            ++locks;
-        } else {
-            --locks;
-            if (::CoReleaseServerProcess() == 0)
-                linger.start();
-        }
-    }
+    void objectMade() { hold(&objects); }
+    void objectGone() { letGo(&objects); }
+    void lock(bool on) { on ? hold(&locks) : letGo(&locks); }
     void dropped(const QString &verbFlag, const QStringList &paths)
     {
         called();
@@ -106,6 +85,18 @@ public:
     }
 
 private:
+    void hold(int *count)
+    {
+        called();
+        ::CoAddRefServerProcess();
+        ++*count;
+    }
+    void letGo(int *count)
+    {
+        --*count;
+        if (::CoReleaseServerProcess() == 0)
+            linger.start();
+    }
     bool inUse() const { return objects > 0 || locks > 0; }
     void end()
     {
@@ -124,6 +115,21 @@ private:
     bool quiet = true;
 };
 
+// QueryInterface of an object with one interface beside IUnknown.
+template <typename Interface>
+HRESULT answerFor(Interface *self, REFIID own, REFIID iid, void **object)
+{
+    if (!object)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == own) {
+        *object = self;
+        self->AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
 class DropTarget : public IDropTarget
 {
 public:
@@ -134,15 +140,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDropTarget) {
-            *object = static_cast<IDropTarget *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return answerFor<IDropTarget>(this, IID_IDropTarget, iid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(::InterlockedIncrement(&references)); }
     ULONG STDMETHODCALLTYPE Release() override
@@ -199,15 +197,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *object = static_cast<IClassFactory *>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return answerFor<IClassFactory>(this, IID_IClassFactory, iid, object);
     }
     // Lives as long as the server registers it.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
