@@ -1,13 +1,17 @@
 #include "dispatch.h"
 
 #include "drop_targets.h"
+#include "editor_launch.h"
+#include "handoff_folder.h"
 #include "private_folder.h"
+#include "process_list.h"
 #include "registry.h"
 #include "registry_entries.h"
 #include "selection_handoff.h"
 #include "single_application.h"
 #include "verbs.h"
 
+#include <QtCore/qcoreapplication.h>
 #include <QtCore/qfileinfo.h>
 
 #include <cstdio>
@@ -62,6 +66,56 @@ int serveVerbsAsDropTargets()
     return served && allStarted ? 0 : EditorNotStartedExitCode;
 }
 
+// A path that could not reach the editor waits in the hand-off folder for
+// the next primary, under its verb.
+bool leaveForNextPrimary(const QString &handoffFolder, const QString &verbFlag, const QString &filePath)
+{
+    HandoffFolder folder(handoffFolder);
+    const qint64 self = QCoreApplication::applicationPid();
+    if (folder.writeDraft(verbFlag, self, processStartStamp(self), filePath) && folder.post())
+        return true;
+    folder.discardDraft();
+    return false;
+}
+
+// install and uninstall: the exit code.
+int runRegistryCommand(bool install)
+{
+    // A root that cannot be read must not leave the other one changed
+    // alone, and the installer must hear of it.
+    QString problem;
+    if (!registryReady(&problem)) {
+        std::fprintf(stderr, "Registry not changed: %s\n", problem.toLocal8Bit().constData());
+        return RegistryUnusableExitCode;
+    }
+    // A refused write leaves what a second install or uninstall mends; the
+    // installer hears of it.
+    bool whole = uninstallRegistryEntries();
+    QString notice;
+    if (install)
+        whole = installRegistryEntries(&notice) && whole;
+    if (!notice.isEmpty())
+        std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());
+    if (!whole) {
+        std::fprintf(stderr, "Registry not changed whole: the registry refused a change; "
+                             "run %s again\n", install ? "install" : "uninstall");
+        return RegistryIncompleteExitCode;
+    }
+    return 0;
+}
+
+// -1 unless the arguments are install or uninstall, in any letter case.
+int registryCommandOf(const QStringList &arguments)
+{
+    if (arguments.size() != 1)
+        return -1;
+    for (const bool install : { true, false }) {
+        if (arguments.first().compare(QLatin1String(install ? "install" : "uninstall"), Qt::CaseInsensitive) == 0)
+            return install;
+    }
+    return -1;
+}
+
 } // namespace
 
 int runHelper(SingleApplication &app, const QStringList &arguments)
@@ -69,43 +123,26 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
     const QString handoffFolder = handoffFolderPath();
     makePrivateFolder(handoffFolder);
 
-    const bool selection = isSelection(arguments);
-    if (arguments.isEmpty())
-        return 0;
-
-    if (arguments.size() == 1) {
-        const QString &command = arguments.first();
-        const bool install = command.compare(QLatin1String("install"), Qt::CaseInsensitive) == 0;
-        if (install || command.compare(QLatin1String("uninstall"), Qt::CaseInsensitive) == 0) {
-            // A root that cannot be read must not leave the other one
-            // changed alone, and the installer must hear of it.
-            QString problem;
-            if (!registryReady(&problem)) {
-                std::fprintf(stderr, "Registry not changed: %s\n", problem.toLocal8Bit().constData());
-                return RegistryUnusableExitCode;
-            }
-            // A refused write leaves what a second install or uninstall
-            // mends; the installer hears of it.
-            bool whole = uninstallRegistryEntries();
-            QString notice;
-            if (install)
-                whole = installRegistryEntries(&notice) && whole;
-            if (!notice.isEmpty())
-                std::fprintf(stderr, "%s\n", notice.toLocal8Bit().constData());
-            if (!whole) {
-                std::fprintf(stderr, "Registry not changed whole: the registry refused a change; "
-                                     "run %s again\n", install ? "install" : "uninstall");
-                return RegistryIncompleteExitCode;
-            }
-            return 0;
-        }
-    }
+    const int registryCommand = registryCommandOf(arguments);
+    if (registryCommand >= 0)
+        return runRegistryCommand(registryCommand);
     if (arguments.size() == 1 && isEmbeddingArgument(arguments.first()))
         return serveVerbsAsDropTargets();
-    if (!selection)
+    if (!isSelection(arguments))
         return 0;
 
     if (app.secondaryRole())
         handOffSelection(app, handoffFolder, arguments.at(0), arguments.at(1));
     return collectSelection(app, handoffFolder, arguments.at(0), arguments.at(1)) ? 0 : EditorNotStartedExitCode;
+}
+
+int runWithoutElection(const QStringList &arguments)
+{
+    const int registryCommand = registryCommandOf(arguments);
+    if (registryCommand >= 0)
+        return runRegistryCommand(registryCommand);
+    if (!isSelection(arguments) || launchEditor(arguments.at(0), { arguments.at(1) }))
+        return 0;
+    leaveForNextPrimary(handoffFolderPath(), arguments.at(0), arguments.at(1));
+    return EditorNotStartedExitCode;
 }

@@ -17,8 +17,10 @@ constexpr int RegistryUnusableExitCode = 2;
 // change: the integration is not whole.
 constexpr int RegistryIncompleteExitCode = 3;
 
-// The exit code of a copy of a selection whose start of the editor failed;
-// the paths it could not deliver stay for the next primary.
+// The exit code of a copy of a selection whose start of the editor failed,
+// or that had to leave a path for a later primary (held by another
+// program, unreadable); the paths it could not deliver stay for the next
+// primary.
 constexpr int EditorNotStartedExitCode = 1;
 
 // True when the arguments are one file of a selection: a verb flag and a
@@ -36,5 +38,11 @@ constexpr int DropTargetIdleMs = 5000;
 // hand-off folder is there and does what the arguments ask. Returns the exit
 // code; a secondary's hand-off ends the process itself.
 int runHelper(SingleApplication &app, const QStringList &arguments);
+
+// A run that could take no part in the election (no shared block to be
+// had): install and uninstall do their work all the same, and a file of a
+// selection goes to the editor alone, or, where that start fails, waits in
+// the hand-off folder for the next primary. Returns the exit code.
+int runWithoutElection(const QStringList &arguments);
 
 #endif // DISPATCH_H

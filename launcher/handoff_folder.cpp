@@ -3,7 +3,6 @@
 #include "command_line.h"
 #include "private_folder.h"
 #include "process_list.h"
-#include "single_application.h"
 #include "text_files.h"
 #include "verbs.h"
 
@@ -11,32 +10,34 @@
 #include <QtCore/qdatetime.h>
 #include <QtCore/qdir.h>
 #include <QtCore/qdiriterator.h>
-#include <QtCore/qfile.h>
 #include <QtCore/qelapsedtimer.h>
+#include <QtCore/qfile.h>
 #include <QtCore/qfileinfo.h>
+#include <QtCore/qmap.h>
 #include <QtCore/qset.h>
 #include <QtCore/qthread.h>
-
-#include <algorithm>
 
 namespace {
 
 const QLatin1String draftSuffix(".draft");
 const QLatin1String claimPrefix(".claimed-");
+const QLatin1String ownerPrefix(".owner-");
 const QLatin1String postedSuffix(".txt");
-const QLatin1String deliveredPrefix(".delivered-");
 
-// How long a file held by another program is waited for, and how often it
-// is tried meanwhile.
-constexpr qint64 HeldFilePatienceMs = 500;
-constexpr int HeldFileRetryMs = 20;
+// A file held by another program is tried again this often; a claim that
+// cannot go after its start, for this long.
+constexpr int RetryMs = 20;
+constexpr qint64 RemovalPatienceMs = 2000;
+
+// Another copy may be trying a new owner lock at the moment it is made.
+constexpr int OwnershipAttempts = 50;
 
 // A posted file that no primary could read for this long (a planted file
 // of no use to anyone) may go.
 constexpr qint64 UnreadableForSecs = 24 * 60 * 60;
 
-// "<pid>-<stamp>" as the front of a work file's name; an older program's
-// names carry the process id alone, and the stamp is then 0.
+// "<pid>-<stamp>" at the front of a text; an older program's names carry
+// the process id alone, and the stamp is then 0.
 bool parseOwner(const QString &text, qint64 *pid, quint64 *stamp, QString *rest)
 {
     bool numeric = false;
@@ -51,28 +52,32 @@ bool parseOwner(const QString &text, qint64 *pid, quint64 *stamp, QString *rest)
     return true;
 }
 
-bool sameProcess(qint64 pid, quint64 stamp)
+// The process of that id and stamp still exists (stopped or not); an
+// older program's names, without a stamp, settle for a copy of this program
+// under that id.
+bool processExists(qint64 pid, quint64 stamp)
 {
-    return stamp == 0 || processStartStamp(pid) == stamp;
+    return stamp == 0 ? isRunningCopy(pid) : processStartStamp(pid) == stamp;
 }
 
-// The owner of a work file still runs (held up or not).
-bool ownerRuns(qint64 pid, quint64 stamp)
+// A claim's name carries its posted file's name without the ".txt" (an
+// older program's kept it), so that no work file looks like a new
+// hand-off file to a program that watches for them.
+QString postedNameOf(const QString &claimName)
 {
-    return isRunningCopy(pid) && sameProcess(pid, stamp);
-}
-
-// The owner of a claim will deliver it.
-bool ownerIsActive(qint64 pid, quint64 stamp)
-{
-    return SingleApplication::isActiveCopy(pid) && sameProcess(pid, stamp);
+    qint64 pid = 0;
+    quint64 stamp = 0;
+    QString rest;
+    parseOwner(claimName.mid(claimPrefix.size()), &pid, &stamp, &rest);
+    return rest.endsWith(postedSuffix) ? rest : rest + postedSuffix;
 }
 
 } // namespace
 
-QByteArray handoffFileBytes(const QString &verbFlag, qint64 primaryPid, const QString &path)
+QByteArray handoffFileBytes(const QString &verbFlag, qint64 primaryPid, quint64 primaryStamp, const QString &path)
 {
-    return verbFlag.toLatin1() + ' ' + QByteArray::number(primaryPid) + '\n' + pathToBytes(path);
+    return verbFlag.toLatin1() + ' ' + QByteArray::number(primaryPid) + '-' + QByteArray::number(primaryStamp)
+            + '\n' + pathToBytes(path);
 }
 
 HandedPath parseHandoffFile(const QByteArray &bytes)
@@ -84,13 +89,16 @@ HandedPath parseHandoffFile(const QByteArray &bytes)
         return handed;
     const QByteArray header = bytes.left(end);
     const int space = header.indexOf(' ');
-    bool numeric = false;
-    const qint64 pid = header.mid(space + 1).toLongLong(&numeric);
     const QString flag = QString::fromLatin1(header.left(space));
-    if (space < 0 || !isVerbFlag(flag) || !numeric || pid <= 0)
+    qint64 pid = 0;
+    quint64 stamp = 0;
+    QString rest;
+    if (space < 0 || !isVerbFlag(flag) || !parseOwner(QString::fromLatin1(header.mid(space + 1)), &pid, &stamp, &rest)
+        || !rest.isEmpty())
         return handed;
     handed.verbFlag = flag;
     handed.primaryPid = pid;
+    handed.primaryStamp = stamp;
     handed.path = pathFromBytes(bytes.mid(end + 1));
     return handed;
 }
@@ -102,8 +110,10 @@ QString HandoffFolder::postedFileName(qint64 pid, quint64 stamp)
 
 bool HandoffFolder::ownerOfWorkFile(const QString &fileName, qint64 *pid, quint64 *stamp)
 {
-    if (fileName.startsWith(claimPrefix))
-        return parseOwner(fileName.mid(claimPrefix.size()), pid, stamp, nullptr);
+    for (const QLatin1String &prefix : { claimPrefix, ownerPrefix }) {
+        if (fileName.startsWith(prefix))
+            return parseOwner(fileName.mid(prefix.size()), pid, stamp, nullptr);
+    }
     if (fileName.startsWith(QLatin1Char('.')) && fileName.endsWith(draftSuffix)) {
         const QString owner = fileName.mid(1, fileName.size() - 1 - draftSuffix.size());
         return parseOwner(owner + QLatin1Char('-'), pid, stamp, nullptr);
@@ -123,18 +133,31 @@ QString HandoffFolder::own(const QString &suffix) const
     return QStringLiteral("%1-%2").arg(ownPid).arg(ownStamp) + suffix;
 }
 
-QString HandoffFolder::claimName(const QString &fileName) const
+QString HandoffFolder::postedName() const
 {
-    return folder + QLatin1Char('/') + claimPrefix + own(QLatin1Char('-') + fileName);
+    return postedFileName(ownPid, ownStamp);
+}
+
+QString HandoffFolder::claimName(const QString &postedName) const
+{
+    QString name = postedName;
+    name.chop(postedName.endsWith(postedSuffix) ? postedSuffix.size() : 0);
+    return folder + QLatin1Char('/') + claimPrefix + own(QLatin1Char('-') + name);
+}
+
+QString HandoffFolder::ownerLockName(qint64 pid, quint64 stamp) const
+{
+    return folder + QLatin1Char('/') + ownerPrefix + QStringLiteral("%1-%2").arg(pid).arg(stamp);
 }
 
 // The earlier primary of a selection removes the folder once it is empty,
 // so it may have to be made again; no draft is left behind when the text
 // could not be written whole (a full disk).
-bool HandoffFolder::writeDraft(const QString &verbFlag, qint64 primaryPid, const QString &filePath)
+bool HandoffFolder::writeDraft(const QString &verbFlag, qint64 primaryPid, quint64 primaryStamp,
+                               const QString &filePath)
 {
     const QString name = folder + QStringLiteral("/.") + own(draftSuffix);
-    const QByteArray bytes = handoffFileBytes(verbFlag, primaryPid, filePath);
+    const QByteArray bytes = handoffFileBytes(verbFlag, primaryPid, primaryStamp, filePath);
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (!makePrivateFolder(folder))
             return false;
@@ -151,12 +174,12 @@ bool HandoffFolder::writeDraft(const QString &verbFlag, qint64 primaryPid, const
 bool HandoffFolder::post()
 {
     // The framework's rename never replaces a file that is there.
-    return !draft.isEmpty() && QFile::rename(draft, folder + QLatin1Char('/') + own(postedSuffix));
+    return !draft.isEmpty() && QFile::rename(draft, folder + QLatin1Char('/') + postedName());
 }
 
 bool HandoffFolder::takeBack()
 {
-    return !draft.isEmpty() && QFile::rename(folder + QLatin1Char('/') + own(postedSuffix), draft);
+    return !draft.isEmpty() && QFile::rename(folder + QLatin1Char('/') + postedName(), draft);
 }
 
 void HandoffFolder::discardDraft()
@@ -168,158 +191,153 @@ void HandoffFolder::discardDraft()
 
 bool HandoffFolder::isPosted() const
 {
-    // A file that was held when this copy claimed it has a claim beside it.
-    const QString name = own(postedSuffix);
-    return QFileInfo(folder + QLatin1Char('/') + name).isFile() && !QFileInfo::exists(claimName(name))
-            && !QFileInfo::exists(folder + QLatin1Char('/') + deliveredPrefix + name);
+    return QFileInfo(folder + QLatin1Char('/') + postedName()).isFile();
 }
 
-HandoffFolder::HoldOutcome HandoffFolder::claimFile(const QString &file, const QString &fileName, qint64 formerOwner,
-                                     QList<HandedPath> *claimed)
+bool HandoffFolder::takeOwnership()
+{
+    if (!makePrivateFolder(folder))
+        return false;
+    for (int attempt = 0; attempt < OwnershipAttempts; ++attempt) {
+        if (ownership.acquire(ownerLockName(ownPid, ownStamp)))
+            return true;
+        QThread::msleep(1);
+    }
+    return false;
+}
+
+// A primary that holds its lock will claim what was meant for it; one
+// that has not made its lock yet still runs.
+bool HandoffFolder::isMeantForAnotherHolder(const HandedPath &handed)
+{
+    if (handed.primaryPid == 0 || (handed.primaryPid == ownPid && handed.primaryStamp == ownStamp))
+        return false;
+    const QString lock = ownerLockName(handed.primaryPid, handed.primaryStamp);
+    if (!QFileInfo::exists(lock))
+        return processExists(handed.primaryPid, handed.primaryStamp);
+    OwnerLock theirs;
+    return !theirs.acquire(lock, OwnerLock::ExistingOnly);
+}
+
+void HandoffFolder::takeFile(const RefusedFile &file, QList<HandedPath> *claimed)
 {
     QByteArray bytes;
-    if (!readFileWhole(file, &bytes))
-        return Left; // stays for a primary that can read it
+    if (!readFileWhole(file.path, &bytes)) {
+        refused.append(file);
+        return;
+    }
     HandedPath handed = parseHandoffFile(bytes);
-    // What another primary claimed goes in a start of its own, even when
-    // its file names no primary.
-    if (handed.primaryPid == 0)
-        handed.primaryPid = formerOwner;
-    if (handed.primaryPid != 0 && handed.primaryPid != ownPid && SingleApplication::isActiveCopy(handed.primaryPid))
-        return Left; // that primary's to deliver
     if (handed.path.isEmpty()) {
         // Written whole, a file of ours always holds a path: this is none.
-        QFile::remove(file);
-        return Left;
+        QFile::remove(file.path);
+        return;
     }
-    const QString claim = claimName(fileName);
-    if (!QFile::rename(file, claim))
-        return Refused;
+    // What another primary claimed goes in a start of its own, even when
+    // its file names no primary.
+    if (file.formerPid != 0) {
+        handed.primaryPid = file.formerPid;
+        handed.primaryStamp = file.formerStamp;
+    } else if (isMeantForAnotherHolder(handed)) {
+        return; // that primary's to deliver
+    }
+    const QString claim = claimName(file.name);
+    if (!QFile::rename(file.path, claim)) {
+        refused.append(file);
+        return;
+    }
+    handed.name = file.name;
     handed.claim = claim;
     claimed->append(handed);
-    return Claimed;
 }
 
-// A file that another program holds open without letting it be renamed
-// (a virus scanner, an indexer) is tried again for a moment; still held,
-// its path goes with this primary all the same, in a claim written anew
-// beside it, and the file itself goes once it can (see acknowledge).
-void HandoffFolder::claimHeldFiles(QList<HeldFile> held, QList<HandedPath> *claimed)
+// The claims of a primary that has ended, each file under its own name.
+void HandoffFolder::takeOverClaims(qint64 pid, quint64 stamp, const QStringList &claims, QList<HandedPath> *claimed)
 {
-    QElapsedTimer patience;
-    patience.start();
-    while (!held.isEmpty() && patience.elapsed() < HeldFilePatienceMs) {
-        QThread::msleep(HeldFileRetryMs);
-        for (int i = held.size() - 1; i >= 0; --i) {
-            if (claimFile(held.at(i).path, held.at(i).fileName, held.at(i).formerOwner, claimed) != Refused)
-                held.removeAt(i);
+    OwnerLock theirs;
+    const QString lock = ownerLockName(pid, stamp);
+    if (QFileInfo::exists(lock) ? !theirs.acquire(lock, OwnerLock::ExistingOnly) : processExists(pid, stamp))
+        return; // it lives: late, never twice
+    const QList<QByteArray> delivered = theirs.contents().split('\n');
+    bool anyLeft = false;
+    for (const QString &name : claims) {
+        const QString path = folder + QLatin1Char('/') + name;
+        if (delivered.contains(QFile::encodeName(name))) {
+            QFile::remove(path);
+            anyLeft = QFileInfo::exists(path) || anyLeft;
+            continue;
         }
+        takeFile({ path, postedNameOf(name), pid, stamp }, claimed);
+        anyLeft = QFileInfo::exists(path) || anyLeft;
     }
-    for (const HeldFile &file : qAsConst(held)) {
-        QByteArray bytes;
-        const QString claim = claimName(file.fileName);
-        if (!readFileWhole(file.path, &bytes) || !writeFileWhole(claim, bytes))
-            continue; // stays for a later primary
-        HandedPath handed = parseHandoffFile(bytes);
-        if (handed.primaryPid == 0)
-            handed.primaryPid = file.formerOwner;
-        handed.claim = claim;
-        claimed->append(handed);
-    }
+    // What it listed as delivered stays listed while such a claim is left.
+    theirs.release(!anyLeft);
 }
 
 QList<HandedPath> HandoffFolder::claim()
 {
     QList<HandedPath> claimed;
-    if (!isPrivateFolder(folder))
+    refused.clear();
+    if (!ownership.isHeld() || !isPrivateFolder(folder))
         return claimed;
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System
                                                              | QDir::NoDotAndDotDot, QDir::Name);
-    // The posted files that a claim stands for already, or whose path has
-    // been delivered while the file itself could not go.
-    QSet<QString> accountedFor;
-    for (const QFileInfo &entry : entries) {
-        if (entry.fileName().startsWith(deliveredPrefix))
-            accountedFor.insert(entry.fileName().mid(deliveredPrefix.size()));
-    }
-    QList<HeldFile> held;
+    QMap<QPair<qint64, quint64>, QStringList> claimsByOwner;
     for (const QFileInfo &entry : entries) {
         qint64 pid = 0;
         quint64 stamp = 0;
-        QString fileName;
-        if (accountedFor.contains(entry.fileName()))
+        const QString name = entry.fileName();
+        if (entry.isSymLink() || !name.startsWith(claimPrefix) || !ownerOfWorkFile(name, &pid, &stamp)
+            || (pid == ownPid && stamp == ownStamp))
             continue;
-        if (entry.isSymLink() || !entry.fileName().startsWith(claimPrefix)
-            || !parseOwner(entry.fileName().mid(claimPrefix.size()), &pid, &stamp, &fileName))
-            continue;
-        accountedFor.insert(fileName);
-        if ((pid == ownPid && stamp == ownStamp) || ownerIsActive(pid, stamp))
-            continue;
-        // One that is held waits for the next primary.
-        claimFile(entry.absoluteFilePath(), fileName, pid, &claimed);
+        claimsByOwner[qMakePair(pid, stamp)].append(name);
     }
-    for (const QString &path : listFilePaths(folder)) {
-        const QString fileName = QFileInfo(path).fileName();
-        if (accountedFor.contains(fileName))
-            continue;
-        if (claimFile(path, fileName, 0, &claimed) == Refused)
-            held.append({ path, fileName, 0 });
-    }
-    claimHeldFiles(held, &claimed);
-    // In the order of the files' names (held ones came last): all claims
-    // bear this copy's prefix, then the name.
-    std::sort(claimed.begin(), claimed.end(), [](const HandedPath &a, const HandedPath &b) {
-        return a.claim < b.claim;
-    });
+    for (auto owner = claimsByOwner.cbegin(); owner != claimsByOwner.cend(); ++owner)
+        takeOverClaims(owner.key().first, owner.key().second, owner.value(), &claimed);
+    for (const QString &path : listFilePaths(folder))
+        takeFile({ path, QFileInfo(path).fileName(), 0, 0 }, &claimed);
     return claimed;
 }
 
-bool HandoffFolder::holds(const QString &claim) const
+QList<HandedPath> HandoffFolder::claimRefused(qint64 patienceMs)
 {
-    return QFileInfo(claim).isFile();
+    QList<HandedPath> claimed;
+    QElapsedTimer patience;
+    patience.start();
+    while (!refused.isEmpty() && patience.elapsed() < patienceMs) {
+        QThread::msleep(RetryMs);
+        const QList<RefusedFile> again = refused;
+        refused.clear();
+        for (const RefusedFile &file : again) {
+            // Gone meanwhile: another primary has it.
+            if (QFileInfo::exists(file.path))
+                takeFile(file, &claimed);
+        }
+    }
+    return claimed;
 }
 
 void HandoffFolder::acknowledge(const QStringList &claims)
 {
-    // A file that another program holds may refuse to go for a moment: the
-    // claim (or the posted file that was held when it was claimed) goes
-    // once it can, and until then a mark says its path has been delivered.
     QElapsedTimer patience;
     patience.start();
-    const auto removeOrMark = [&](const QString &file) {
-        while (!QFile::remove(file) && QFileInfo::exists(file) && patience.elapsed() < HeldFilePatienceMs)
-            QThread::msleep(HeldFileRetryMs);
-        if (QFileInfo::exists(file))
-            writeFileWhole(folder + QLatin1Char('/') + deliveredPrefix + QFileInfo(file).fileName(), QByteArray());
-    };
     for (const QString &claim : claims) {
-        removeOrMark(claim);
-        const QString original = originalOf(claim);
-        if (!original.isEmpty() && QFileInfo::exists(original))
-            removeOrMark(original);
+        while (!QFile::remove(claim) && QFileInfo::exists(claim) && patience.elapsed() < RemovalPatienceMs)
+            QThread::msleep(RetryMs);
+        // Still held by another program: whoever takes this copy's claims
+        // over once it has ended removes it instead of delivering it again.
+        // With no room for that record (a full disk), the claim is emptied,
+        // which frees room: a claim with no path is none.
+        if (QFileInfo::exists(claim) && !ownership.append(QFile::encodeName(QFileInfo(claim).fileName()) + '\n'))
+            writeFileWhole(claim, QByteArray());
     }
 }
 
 void HandoffFolder::handBack(const QStringList &claims)
 {
-    for (const QString &claim : claims) {
-        // Where that fails, the claim waits to be taken over once this copy
-        // has ended; one written anew beside a held file simply goes.
-        const QString original = originalOf(claim);
-        if (original.isEmpty())
-            continue;
-        if (QFileInfo::exists(original))
-            QFile::remove(claim);
-        else
-            QFile::rename(claim, original);
-    }
-}
-
-// The posted file a claim of this copy's came from.
-QString HandoffFolder::originalOf(const QString &claim) const
-{
-    const QString prefix = folder + QLatin1Char('/') + claimPrefix + own(QStringLiteral("-"));
-    return claim.startsWith(prefix) ? folder + QLatin1Char('/') + claim.mid(prefix.size()) : QString();
+    // Where the rename fails, the claim waits to be taken over once this
+    // copy has ended.
+    for (const QString &claim : claims)
+        QFile::rename(claim, folder + QLatin1Char('/') + postedNameOf(QFileInfo(claim).fileName()));
 }
 
 void HandoffFolder::sweep()
@@ -328,6 +346,8 @@ void HandoffFolder::sweep()
         return;
     QDirIterator entries(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     const QDateTime longAgo = QDateTime::currentDateTimeUtc().addSecs(-UnreadableForSecs);
+    QSet<QPair<qint64, quint64>> claimOwners;
+    QStringList ownerLocks;
     while (entries.hasNext()) {
         const QString path = entries.next();
         const QFileInfo entry = entries.fileInfo();
@@ -337,28 +357,41 @@ void HandoffFolder::sweep()
             continue;
         }
         const QString name = entry.fileName();
+        qint64 pid = 0;
+        quint64 stamp = 0;
         bool keep = false;
         if (entry.isFile() && !entry.isSymLink()) {
-            qint64 pid = 0;
-            quint64 stamp = 0;
             if (!isWorkFileName(name)) {
                 QByteArray bytes;
                 keep = readFileWhole(path, &bytes) || entry.lastModified().toUTC() > longAgo;
-            } else if (name.startsWith(claimPrefix)) {
-                // Never removed unread; one whose path has been delivered
-                // goes with its mark.
-                keep = !QFileInfo::exists(folder + QLatin1Char('/') + deliveredPrefix + name);
-            } else if (name.startsWith(deliveredPrefix)) {
-                // The mark goes with the file it stands for.
-                const QString original = folder + QLatin1Char('/') + name.mid(deliveredPrefix.size());
-                QFile::remove(original);
-                keep = QFileInfo::exists(original);
+            } else if (name.startsWith(claimPrefix) && ownerOfWorkFile(name, &pid, &stamp)) {
+                // Never removed unread.
+                keep = true;
+                claimOwners.insert(qMakePair(pid, stamp));
+            } else if (name.startsWith(ownerPrefix) && ownerOfWorkFile(name, &pid, &stamp)) {
+                keep = true;
+                ownerLocks.append(path);
             } else if (ownerOfWorkFile(name, &pid, &stamp)) {
-                keep = ownerRuns(pid, stamp);
+                keep = processExists(pid, stamp); // a draft
             }
         }
         if (!keep)
             QFile::remove(path);
+    }
+    // An owner lock goes once its owner has ended and left no claim.
+    for (const QString &lock : qAsConst(ownerLocks)) {
+        qint64 pid = 0;
+        quint64 stamp = 0;
+        ownerOfWorkFile(QFileInfo(lock).fileName(), &pid, &stamp);
+        if (claimOwners.contains(qMakePair(pid, stamp)))
+            continue;
+        if (pid == ownPid && stamp == ownStamp) {
+            ownership.release(true);
+            continue;
+        }
+        OwnerLock theirs;
+        if (theirs.acquire(lock, OwnerLock::ExistingOnly))
+            theirs.release(true);
     }
     QDir().rmdir(folder);
 }

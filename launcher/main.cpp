@@ -1,6 +1,5 @@
 #include "command_line.h"
 #include "dispatch.h"
-#include "selection_handoff.h"
 #include "single_application.h"
 
 #include <QtCore/qstringlist.h>
@@ -26,14 +25,10 @@ QStringList argumentsAfterProgramName(int argc, Char **argv, Decode decode)
     return arguments;
 }
 
-// A copy that finds no shared block to be had still gets its own file of
-// a selection to the editor, alone.
-void launchAloneOnFailure(const QStringList &arguments)
+// A copy that finds no shared block to be had still does its work alone.
+void runAloneOnFailure(const QStringList &arguments)
 {
-    SingleApplication::setStartupFailureHandler([arguments] {
-        if (isSelection(arguments))
-            launchEditor(arguments.at(0), { arguments.at(1) });
-    });
+    SingleApplication::setStartupFailureHandler([arguments] { return runWithoutElection(arguments); });
 }
 
 } // namespace
@@ -45,7 +40,7 @@ extern "C" int wmain(int argc, wchar_t **argv)
     const QStringList arguments = argumentsAfterProgramName(argc, argv, [](const wchar_t *text) {
         return QString::fromWCharArray(text);
     });
-    launchAloneOnFailure(arguments);
+    runAloneOnFailure(arguments);
     // Qt reads the command line itself on Windows; the vector stays null.
     SingleApplication app(argc, nullptr, true, startOptionsFor(arguments),
                           AnnounceTimeoutMs, QString());
@@ -60,7 +55,7 @@ int main(int argc, char **argv)
     const QStringList arguments = argumentsAfterProgramName(argc, argv, [](const char *text) {
         return QString::fromLocal8Bit(text);
     });
-    launchAloneOnFailure(arguments);
+    runAloneOnFailure(arguments);
     // Qt takes the application name from argv[0] here; as on Windows, it
     // is to be the name of the executable file itself, whatever link or
     // name the copy was started by.

@@ -1,13 +1,13 @@
 #include "selection_handoff.h"
 
-#include "command_line.h"
+#include "editor_launch.h"
 #include "handoff_folder.h"
 #include "instance_probe.h"
+#include "process_list.h"
 #include "single_application.h"
 
 #include <QtCore/qelapsedtimer.h>
 #include <QtCore/qeventloop.h>
-#include <QtCore/qprocess.h>
 #include <QtCore/qtimer.h>
 
 #include <algorithm>
@@ -19,13 +19,17 @@
 // runs, and claimed by the primary under the same lock as it gives its
 // role up. So each file goes to exactly one editor start, and a copy that
 // comes too late, or cannot write its file at all, starts the editor with
-// its own path: a second start rather than a lost path.
+// its own path: a second start rather than a lost path. A primary that is
+// stopped or held up keeps what it claimed (the system keeps its owner
+// lock for it): its paths come late, never twice.
 //
 // The primary starts the editor once for each verb among its files (its
 // own first), and separately for what a primary that died left behind, so
 // every path goes under the verb it was picked for. Each claim is removed
 // as soon as the start that carries its path has succeeded: what a primary
 // killed between its claim and its starts leaves, the next one delivers.
+// Only a primary killed between a start and the removal of that start's
+// claims has that start's paths delivered again.
 
 namespace {
 
@@ -50,6 +54,11 @@ constexpr int ReleaseReserveMs = 1000;
 // The lock is held for microseconds; a release that cannot have it this
 // soon is tried again in the next round.
 constexpr int ReleaseLockTimeoutMs = 500;
+
+// A file that another program holds (a scanner, an indexer) is let go
+// within moments; one still held after this long stays for a later
+// primary rather than hold the selection up for the rest of the bound.
+constexpr int RefusedFilePatienceMs = 10000;
 
 void serveEventsFor(int milliseconds)
 {
@@ -89,97 +98,14 @@ QList<EditorStart> startsFor(const QString &ownFlag, const QList<HandedPath> &ha
     return starts;
 }
 
-QString editorPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/Vellix.exe");
-}
-
-// The paths as the editor's list carries them, each found once: a name
-// may have to be looked up on its volume.
-QStringList listedPaths(const QStringList &paths)
-{
-    QStringList listed;
-    listed.reserve(paths.size());
-    for (const QString &path : paths)
-        listed.append(pathForList(path));
-    return listed;
-}
-
-// The editor's one argument: the verb flag and the listed paths, joined by
-// ";".
-QString editorArgument(const QString &verbFlag, const QStringList &listed)
-{
-    return verbFlag + QLatin1Char(';') + listed.join(QLatin1Char(';'));
-}
-
-// Where one argument with every path would pass the system's bound on a
-// command line, the editor is started several times, each with the flag
-// and as many whole paths as fit, in order: the end (one past the last
-// index) of each start's paths. How many fit is found by doubling, then
-// halving, so that a selection of thousands costs a few arguments' length
-// per start, not one each path.
-QList<int> startSpans(const QString &verbFlag, const QStringList &listed)
-{
-    const QString editor = editorPath();
-    const auto fit = [&](int first, int count) {
-        return fitsOneStart(editor, editorArgument(verbFlag, listed.mid(first, count)));
-    };
-    QList<int> ends;
-    int first = 0;
-    while (first < listed.size()) {
-        const int left = listed.size() - first;
-        int fits = 1; // a start carries at least one path
-        int tooMany = 2;
-        while (tooMany <= left && fit(first, tooMany)) {
-            fits = tooMany;
-            tooMany = qMin(2 * tooMany, left + 1);
-        }
-        tooMany = qMin(tooMany, left + 1);
-        while (tooMany - fits > 1) {
-            const int middle = (fits + tooMany) / 2;
-            (fit(first, middle) ? fits : tooMany) = middle;
-        }
-        ends.append(first + fits);
-        first += fits;
-    }
-    return ends;
-}
-
-// Starts the editor beside the helper, detached, with the listed paths.
-// False when it could not be started, or there is no path to give it.
-bool startEditor(const QString &verbFlag, const QStringList &listed)
-{
-    // The file manager starts the helper in the selected files' folder; the
-    // editor runs in its own, so that it keeps no user's folder (or stick)
-    // from being renamed, removed or ejected while it runs.
-    qint64 pid = 0;
-    if (listed.isEmpty()
-        || !QProcess::startDetached(editorPath(), QStringList{ editorArgument(verbFlag, listed) },
-                                    QCoreApplication::applicationDirPath(), &pid))
-        return false;
-    allowToComeForward(pid);
-    return true;
-}
-
 } // namespace
-
-bool launchEditor(const QString &verbFlag, const QStringList &paths)
-{
-    const QStringList listed = listedPaths(paths);
-    bool allStarted = true;
-    int first = 0;
-    for (const int end : startSpans(verbFlag, listed)) {
-        allStarted = startEditor(verbFlag, listed.mid(first, end - first)) && allStarted;
-        first = end;
-    }
-    return allStarted;
-}
 
 void handOffSelection(SingleApplication &app, const QString &handoffFolder, const QString &verbFlag,
                       const QString &filePath)
 {
     HandoffFolder folder(handoffFolder);
-    const bool drafted = folder.writeDraft(verbFlag, app.primaryProcessId(), filePath);
+    const qint64 primary = app.primaryProcessId();
+    const bool drafted = folder.writeDraft(verbFlag, primary, processStartStamp(primary), filePath);
     const bool handedOn = drafted && app.commitToPrimary([&] { return folder.post(); },
                                                          [&] { return folder.takeBack(); });
     if (handedOn)
@@ -197,7 +123,11 @@ bool collectSelection(SingleApplication &app, const QString &handoffFolder,
                       const QString &verbFlag, const QString &filePath)
 {
     HandoffFolder folder(handoffFolder);
-    const bool ownFilePosted = folder.writeDraft(verbFlag, QCoreApplication::applicationPid(), filePath)
+    const qint64 self = QCoreApplication::applicationPid();
+    // Nothing is claimed without the owner lock, so nothing can be lost
+    // with it; the own path still goes.
+    folder.takeOwnership();
+    const bool ownFilePosted = folder.writeDraft(verbFlag, self, processStartStamp(self), filePath)
             && folder.post();
     if (!ownFilePosted)
         folder.discardDraft();
@@ -239,54 +169,48 @@ bool collectSelection(SingleApplication &app, const QString &handoffFolder,
     watch.stop();
     if (!released)
         app.releasePrimaryRole(registered, true, app.remainingRunMs(), claim);
+    // Files that another program held, or that could not be read, are tried
+    // again within the bound; the rename decides, so the lock is not held.
+    claimed += folder.claimRefused(qBound(0, app.remainingRunMs() - ReleaseReserveMs, RefusedFilePatienceMs));
 
-    QList<EditorStart> starts = startsFor(verbFlag, claimed);
-    bool allStarted = true;
     // Without a hand-off file of its own (no folder of ours, a full disk),
-    // this copy's path still goes to the editor. A file of its own that it
-    // could not claim goes with this start too, if it can be taken away;
-    // else it stays for a later primary, and the run says so. One that
-    // another primary took (this copy was held up) is that one's.
-    if (!ownFilePosted) {
-        starts.first().paths.append(filePath);
-        starts.first().claims.append(QString());
+    // this copy's path still goes to the editor, in its place among the
+    // others. A file of its own that it could not claim goes too, if it can
+    // be taken away; else it stays for a later primary. One that another
+    // primary took (this copy was held up) is that one's.
+    bool allDelivered = !folder.leftFilesBehind();
+    if (!ownFilePosted || (folder.isPosted() && folder.takeBack())) {
+        folder.discardDraft();
+        HandedPath own;
+        own.path = filePath;
+        own.name = folder.postedName();
+        claimed.append(own);
     } else if (folder.isPosted()) {
-        if (folder.takeBack()) {
-            folder.discardDraft();
-            starts.first().paths.append(filePath);
-            starts.first().claims.append(QString());
-        } else {
-            allStarted = false;
-        }
+        allDelivered = false;
     }
+    std::sort(claimed.begin(), claimed.end(), [](const HandedPath &a, const HandedPath &b) {
+        return a.name < b.name;
+    });
 
-    for (const EditorStart &start : qAsConst(starts)) {
+    for (const EditorStart &start : startsFor(verbFlag, claimed)) {
         const QStringList listed = listedPaths(start.paths);
         int first = 0;
         for (const int end : startSpans(start.verbFlag, listed)) {
-            // A claim that another primary took over while this one was
-            // held up is that one's to deliver.
-            QStringList paths, claims;
+            QStringList claims;
             for (int i = first; i < end; ++i) {
-                const QString &claim = start.claims.at(i);
-                if (!claim.isEmpty() && !folder.holds(claim))
-                    continue;
-                paths.append(listed.at(i));
-                if (!claim.isEmpty())
-                    claims.append(claim);
+                if (!start.claims.at(i).isEmpty())
+                    claims.append(start.claims.at(i));
             }
-            first = end;
-            if (paths.isEmpty())
-                continue;
-            if (startEditor(start.verbFlag, paths)) {
+            if (startEditor(start.verbFlag, listed.mid(first, end - first))) {
                 folder.acknowledge(claims);
             } else {
                 folder.handBack(claims);
-                allStarted = false;
+                allDelivered = false;
             }
+            first = end;
         }
     }
 
     folder.sweep();
-    return allStarted;
+    return allDelivered;
 }

@@ -5,13 +5,6 @@
 
 class SingleApplication;
 
-// Starts the editor beside the helper, detached, with one argument: the
-// verb flag and the paths, joined by ";"; where that would pass the
-// system's bound on a command line, once for each span of whole paths that
-// fits, in order. Returns whether every start succeeded (none does without
-// a path).
-bool launchEditor(const QString &verbFlag, const QStringList &paths);
-
 // A secondary copy leaves its path in the hand-off folder, in a file of its
 // own, for the primary it registered with, and ends the
 // process with exit code 0. When that primary has given up its role
@@ -24,9 +17,11 @@ bool launchEditor(const QString &verbFlag, const QStringList &paths);
 // The primary copy leaves its own path the same way, waits until the other
 // copies of the selection have left theirs, and starts the editor once with
 // the verb flag and every path (once more for each other verb among the
-// files, and for what a primary that died left). False when a start failed
-// (the files of that start stay for the next primary) or its own path had
-// to be left for a later primary.
+// files, and for what a primary that died left), in the order of their
+// files' names. False when a start failed (the files of that start stay
+// for the next primary) or a file of the folder had to be left for a later
+// primary (held by another program, unreadable, or no owner lock to be
+// had).
 bool collectSelection(SingleApplication &app, const QString &handoffFolder,
                       const QString &verbFlag, const QString &filePath);
 

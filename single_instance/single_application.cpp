@@ -8,15 +8,15 @@
 
 namespace {
 
-std::function<void()> &startupFailureHandler()
+std::function<int()> &startupFailureHandler()
 {
-    static std::function<void()> handler;
+    static std::function<int()> handler;
     return handler;
 }
 
 } // namespace
 
-void SingleApplication::setStartupFailureHandler(std::function<void()> handler)
+void SingleApplication::setStartupFailureHandler(std::function<int()> handler)
 {
     startupFailureHandler() = std::move(handler);
 }
@@ -41,12 +41,12 @@ SingleApplication::SingleApplication(int &argc, char **argv, bool permitSecondar
         delete d;
         d = nullptr;
         ::exit(0);
-    case SingleApplicationPrivate::SharedMemoryFailed:
-        if (startupFailureHandler())
-            startupFailureHandler()();
+    case SingleApplicationPrivate::SharedMemoryFailed: {
+        const int exitCode = startupFailureHandler() ? startupFailureHandler()() : 1;
         delete d;
         d = nullptr;
-        ::exit(1);
+        ::exit(exitCode);
+    }
     }
 }
 

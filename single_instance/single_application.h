@@ -52,8 +52,9 @@ public:
 
     // Runs in a start that cannot go on (no shared block to be had, or its
     // lock held past the bound), after its messages and before the process
-    // ends with exit code 1: the program's last chance to do its work alone.
-    static void setStartupFailureHandler(std::function<void()> handler);
+    // ends: the program's last chance to do its work alone. Its result is
+    // the exit code (1 without a handler).
+    static void setStartupFailureHandler(std::function<int()> handler);
 
     // For a primary that finishes its work before it ends: the number of
     // secondary starts the shared block has counted (read without waiting

@@ -80,8 +80,10 @@ public:
         return env;
     }
 
-    // Starts one copy per path, each with the flag, the given time apart.
-    Processes start(const QString &flag, const QStringList &paths, int apartMs = 0)
+    // Starts one copy per path, each with the flag, the given time apart
+    // (of the helper, or of another program).
+    Processes start(const QString &flag, const QStringList &paths, int apartMs = 0,
+                    const QString &program = QString())
     {
         Processes copies;
         for (const QString &path : paths) {
@@ -89,7 +91,7 @@ public:
                 QThread::msleep(ulong(apartMs));
             auto copy = std::make_unique<QProcess>();
             copy->setProcessEnvironment(environment());
-            copy->start(helper, { flag, path });
+            copy->start(program.isEmpty() ? helper : program, { flag, path });
             pids.append(copy->processId()); // gone once the copy has ended
             copies.push_back(std::move(copy));
         }
@@ -97,10 +99,11 @@ public:
     }
 
     // The editor's starts so far, oldest first, once nothing new has come
-    // for quietMs.
-    QList<Launch> launches(int quietMs = 300) const
+    // for quietMs (of the editor in the install folder, or in another).
+    QList<Launch> launches(int quietMs = 300, const QString &editorFolder = QString()) const
     {
-        const QDir folder(box.path(installFolder() + QStringLiteral("/launches")));
+        const QDir folder(box.path((editorFolder.isEmpty() ? installFolder() : editorFolder)
+                                   + QStringLiteral("/launches")));
         QStringList seen;
         QElapsedTimer quiet;
         quiet.start();

@@ -94,6 +94,12 @@ qint64 runningCopyPid(const Processes &copies)
     return 0;
 }
 
+bool isStopped(qint64 pid)
+{
+    const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+    return stat.mid(stat.lastIndexOf(')') + 2, 1) == "T";
+}
+
 bool allExitedWith(const Processes &copies, int code)
 {
     return std::all_of(copies.begin(), copies.end(), [code](const auto &copy) {
@@ -130,7 +136,8 @@ private Q_SLOTS:
     void selectionBesideAnInstallThatWasPrimary();
     void primaryKilledAfterItClaimed_data();
     void primaryKilledAfterItClaimed();
-    void stoppedPrimaryIsDeposed();
+    void stoppedPrimaryDeliversLateNeverTwice_data();
+    void stoppedPrimaryDeliversLateNeverTwice();
     void primaryHeldUpPastTheBoundIsDeposed();
     void waitingFileOutlivesAReusedProcessId();
     void selectionBesideAHeldUpBystander_data();
@@ -138,6 +145,9 @@ private Q_SLOTS:
     void fileNamesReachTheEditorAsTheirBytes_data();
     void fileNamesReachTheEditorAsTheirBytes();
     void handoffFilesWithoutAPathAreNoPaths();
+    void refusedFilesReachTheEditorOnce_data();
+    void refusedFilesReachTheEditorOnce();
+    void twoInstallationsKeepTheirSelections();
 };
 
 void tst_Faults::cleanupTestCase()
@@ -166,15 +176,18 @@ void tst_Faults::primaryKilledDuringItsWait()
     QVERIFY(primary != copies.end());
     const qint64 primaryPid = (*primary)->processId();
     // Each copy's path lies in a file named by its process id and its start
-    // stamp, and nothing else: a line with its verb and its primary, then
-    // the path.
+    // stamp: a line with its verb and its primary (id and stamp), then the
+    // path. Beside them is nothing but the primary's owner lock.
     const QStringList names = sorted(QDir(r.handoffFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    QCOMPARE(names.size(), first.size());
+    QCOMPARE(names.size(), first.size() + 1);
+    const QStringList locks = names.filter(QRegularExpression(QStringLiteral("^\\.owner-%1-[1-9][0-9]*$").arg(primaryPid)));
+    QCOMPARE(locks.size(), 1);
+    const QString primaryStamp = locks.first().section(QLatin1Char('-'), 2);
     for (int i = 0; i < first.size(); ++i) {
         const QStringList mine = names.filter(QRegularExpression(QStringLiteral("^%1-[1-9][0-9]*\\.txt$").arg(r.pids[i])));
         QCOMPARE(mine.size(), 1);
         QCOMPARE(readAll(r.handoffFolder() + QLatin1Char('/') + mine.first()),
-                 QStringLiteral("-ftype_merge %1\n%2").arg(primaryPid).arg(first[i]).toUtf8());
+                 QStringLiteral("-ftype_merge %1-%2\n%3").arg(primaryPid).arg(primaryStamp, first[i]).toUtf8());
     }
     for (auto &copy : copies) {
         if (copy->state() != QProcess::NotRunning) {
@@ -443,68 +456,106 @@ void tst_Faults::primaryKilledAfterItClaimed()
     QVERIFY(!QFileInfo::exists(r.handoffFolder()));
 }
 
-void tst_Faults::stoppedPrimaryIsDeposed()
+void tst_Faults::stoppedPrimaryDeliversLateNeverTwice_data()
 {
+    QTest::addColumn<QString>("trap");
+    QTest::newRow("in its wait") << QString();
+    QTest::newRow("at its first start, its files claimed") << QStringLiteral("fork:1:stop");
+}
+
+void tst_Faults::stoppedPrimaryDeliversLateNeverTwice()
+{
+    QFETCH(QString, trap);
     SelectionRig r(QStringLiteral("VcmHalt"), QStringLiteral(EDITOR_DOUBLE_PATH));
-    Holder holder(r, QStringLiteral("VcmHalt"));
+    std::unique_ptr<Holder> holder;
+    if (trap.isEmpty())
+        holder = std::make_unique<Holder>(r, QStringLiteral("VcmHalt"));
+    else
+        setTrap(r, trap);
     const QStringList first = pathsFor(QStringLiteral("first"), 3);
     const Processes copies = r.start(QStringLiteral("-ftype_merge"), first);
+    r.extraEnvironment = QProcessEnvironment();
     QVERIFY(waitUntilRunning(copies, 1)); // the secondaries have handed on
-    QTest::qWait(300);
     const qint64 primary = runningCopyPid(copies);
     QVERIFY(primary > 0);
-    ::kill(pid_t(primary), SIGSTOP);
-    ++faultsInjected;
-    holder.release();
+    if (holder) {
+        QTest::qWait(300);
+        ::kill(pid_t(primary), SIGSTOP);
+        ++faultsInjected;
+        holder->release();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(isStopped(primary), 20000);
 
-    // A selection made while it is stopped reaches the editor at once, and
-    // so does what the stopped primary was to gather, under its verb.
+    // A selection made while it is stopped reaches the editor at once; what
+    // the stopped primary holds, it keeps.
     const QStringList second = pathsFor(QStringLiteral("second"), 2);
     const Processes next = r.start(QStringLiteral("-ftype_print"), second);
     QVERIFY(waitAll(next, 30000));
     QVERIFY(allExitedWith(next, 0));
     QList<Launch> launches = r.launches();
-    QCOMPARE(launches.size(), 2);
-    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_merge")), sorted(first));
+    QCOMPARE(launches.size(), 1);
     QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_print")), sorted(second));
 
-    // Run again, it finds that it was deposed, and delivers nothing twice.
+    // Run again, it delivers its own selection: late, each path once.
     ::kill(pid_t(primary), SIGCONT);
     QVERIFY(waitAll(copies));
     QVERIFY(allExitedWith(copies, 0));
-    QCOMPARE(r.launches().size(), 2);
+    launches = r.launches();
+    QCOMPARE(launches.size(), 2);
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_merge")), sorted(first));
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_print")), sorted(second));
+    QVERIFY(!QFileInfo::exists(r.handoffFolder()));
 }
 
 void tst_Faults::primaryHeldUpPastTheBoundIsDeposed()
 {
-    // Asleep, not stopped: only its age tells that it is held up.
+    // Asleep, not stopped: only its age tells that it is held up. One is
+    // held right after the election, the other at its first start, its
+    // files claimed; both sleep through the same wait.
     SelectionRig r(QStringLiteral("VcmFrozen"), QStringLiteral(EDITOR_DOUBLE_PATH));
     setTrap(r, QStringLiteral("mkdir:1:hang"));
     const Processes held = r.start(QStringLiteral("-ftype_merge"), { QStringLiteral("C:\\held.pdf") });
     r.extraEnvironment = QProcessEnvironment();
+    SelectionRig asleep(QStringLiteral("VcmAsleep"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    setTrap(asleep, QStringLiteral("fork:1:hang"));
+    const QStringList claimed = pathsFor(QStringLiteral("claimed"), 3);
+    const Processes sleeper = asleep.start(QStringLiteral("-ftype_merge"), claimed);
+    asleep.extraEnvironment = QProcessEnvironment();
     // The minute of a copy's run and the margin for its last steps.
     QTest::qWait(76000);
     QCOMPARE(held[0]->state(), QProcess::Running);
+    QCOMPARE(runningCopyPid(sleeper) > 0, true);
 
     const QStringList second = pathsFor(QStringLiteral("second"), 3);
     QElapsedTimer clock;
     clock.start();
     const Processes next = r.start(QStringLiteral("-ftype_print"), second);
+    const Processes besideTheSleeper = asleep.start(QStringLiteral("-ftype_print"), second);
     QVERIFY(waitAll(next, 30000));
+    QVERIFY(waitAll(besideTheSleeper, 30000));
     QVERIFY(allExitedWith(next, 0));
+    QVERIFY(allExitedWith(besideTheSleeper, 0));
     QVERIFY2(clock.elapsed() < 20000, QByteArray::number(clock.elapsed()).constData()); // not another minute
     QList<Launch> launches = r.launches();
     QCOMPARE(launches.size(), 1);
     QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_print")), sorted(second));
+    QCOMPARE(deliveredPaths(asleep.launches(), QStringLiteral("-ftype_print")), sorted(second));
 
     // Woken, the deposed copy has no time left to wait, and delivers its
-    // own path alone.
+    // own path alone; the one asleep at its start delivers what it claimed,
+    // each path once.
     ::kill(pid_t(held[0]->processId()), SIGUSR1);
+    ::kill(pid_t(runningCopyPid(sleeper)), SIGUSR1);
     QVERIFY(waitAll(held));
+    QVERIFY(waitAll(sleeper));
     QVERIFY(allExitedWith(held, 0));
+    QVERIFY(allExitedWith(sleeper, 0));
     launches = r.launches();
     QCOMPARE(launches.size(), 2);
     QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_merge")), QStringList{ QStringLiteral("C:\\held.pdf") });
+    launches = asleep.launches();
+    QCOMPARE(launches.size(), 2);
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_merge")), sorted(claimed));
 }
 
 void tst_Faults::waitingFileOutlivesAReusedProcessId()
@@ -626,6 +677,96 @@ void tst_Faults::handoffFilesWithoutAPathAreNoPaths()
     QVERIFY(waitAll(none));
     QVERIFY(allExitedWith(none, 0));
     QCOMPARE(r.launches().size(), 1);
+}
+
+void tst_Faults::refusedFilesReachTheEditorOnce_data()
+{
+    QTest::addColumn<QString>("refuse");
+    QTest::addColumn<QString>("trap");
+    QTest::addColumn<int>("primaryExit"); // -1: killed
+    QTest::addColumn<int>("firstStarts");
+    // A file held without delete sharing can be neither renamed nor removed.
+    QTest::newRow("posted files held for a moment, a kill before the start")
+            << QStringLiteral("rename:.txt:2,unlink:.txt:2") << QStringLiteral("fork:1:kill") << -1 << 0;
+    QTest::newRow("posted files unreadable for a moment, a kill before the start")
+            << QStringLiteral("open:.txt:2") << QStringLiteral("fork:1:kill") << -1 << 0;
+    QTest::newRow("posted files held for good")
+            << QStringLiteral("rename:.txt:0,unlink:.txt:0") << QString() << 1 << 0;
+    // The primary's own file it can take back: its path goes alone.
+    QTest::newRow("posted files unreadable for good") << QStringLiteral("open:.txt:0") << QString() << 1 << 1;
+    QTest::newRow("claims that cannot go after their start")
+            << QStringLiteral("unlink:.claimed-:0") << QString() << 0 << 1;
+    QTest::newRow("claims that cannot go, and a full disk for their record")
+            << QStringLiteral("unlink:.claimed-:0,write:.owner-:0") << QString() << 0 << 1;
+}
+
+void tst_Faults::refusedFilesReachTheEditorOnce()
+{
+    QFETCH(QString, refuse);
+    QFETCH(QString, trap);
+    QFETCH(int, primaryExit);
+    QFETCH(int, firstStarts);
+    SelectionRig r(QStringLiteral("VcmRefuse"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    setTrap(r, trap);
+    r.extraEnvironment.insert(QStringLiteral("VELLIX_REFUSE"), refuse);
+    const QStringList first = pathsFor(QStringLiteral("first"), 4);
+    const Processes copies = r.start(QStringLiteral("-ftype_merge"), first);
+    QVERIFY(waitAll(copies));
+    const QList<qint64> firstPids = r.pids;
+    // The copies whose paths went on say so; the one that could not
+    // deliver them says so too.
+    const long failed = std::count_if(copies.begin(), copies.end(), [&](const auto &copy) {
+        return primaryExit < 0 ? copy->exitStatus() == QProcess::CrashExit : copy->exitCode() == primaryExit;
+    });
+    QCOMPARE(failed, primaryExit == 0 ? long(copies.size()) : 1L);
+    QList<Launch> launches = r.launches();
+    QCOMPARE(launches.size(), firstStarts);
+
+    r.extraEnvironment = QProcessEnvironment();
+    const QStringList second = pathsFor(QStringLiteral("second"), 2);
+    const Processes next = r.start(QStringLiteral("-ftype_print"), second);
+    QVERIFY(waitAll(next));
+    QVERIFY(allExitedWith(next, 0));
+    launches = r.launches();
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_print")), sorted(second));
+    // Each path once; in one start, in the textual order of its copy's id.
+    QCOMPARE(deliveredUnder(launches, QStringLiteral("-ftype_merge")), sorted(first));
+    const QList<Launch> merged = launchesUnder(launches, QStringLiteral("-ftype_merge"));
+    QCOMPARE(merged.size(), primaryExit == 0 ? firstStarts : firstStarts + 1);
+    if (merged.size() > 1)
+        return;
+    QList<int> order{ 0, 1, 2, 3 };
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        return QString::number(firstPids[a]) + QLatin1Char('-') < QString::number(firstPids[b]) + QLatin1Char('-');
+    });
+    QStringList expected;
+    for (int i : order)
+        expected.append(first[i]);
+    QCOMPARE(merged.first().arguments.value(0), QStringLiteral("-ftype_merge;") + expected.join(QLatin1Char(';')));
+    QVERIFY(!QFileInfo::exists(r.handoffFolder()));
+}
+
+void tst_Faults::twoInstallationsKeepTheirSelections()
+{
+    // Two helpers of one name in two folders: two primaries, one hand-off
+    // folder.
+    SelectionRig r(QStringLiteral("VcmTwin"), QStringLiteral(EDITOR_DOUBLE_PATH));
+    const QString twinFolder = QStringLiteral("Program Files/Vellix Twin");
+    const QString twin = r.box.installHelper(twinFolder, QStringLiteral("VcmTwin"));
+    QVERIFY(!r.box.install(QStringLiteral(EDITOR_DOUBLE_PATH), twinFolder, QStringLiteral("Vellix.exe")).isEmpty());
+    const QStringList ours = pathsFor(QStringLiteral("ours"), 12);
+    const QStringList theirs = pathsFor(QStringLiteral("theirs"), 12);
+    Processes copies;
+    for (int i = 0; i < ours.size(); ++i) {
+        for (auto &copy : r.start(QStringLiteral("-ftype_merge"), { ours[i] }))
+            copies.push_back(std::move(copy));
+        for (auto &copy : r.start(QStringLiteral("-ftype_merge"), { theirs[i] }, 0, twin))
+            copies.push_back(std::move(copy));
+    }
+    QVERIFY(waitAll(copies));
+    QVERIFY(allExitedWith(copies, 0));
+    QCOMPARE(deliveredPaths(r.launches(), QStringLiteral("-ftype_merge")), sorted(ours));
+    QCOMPARE(deliveredPaths(r.launches(300, twinFolder), QStringLiteral("-ftype_merge")), sorted(theirs));
 }
 
 QTEST_GUILESS_MAIN(tst_Faults)

@@ -197,13 +197,19 @@ void tst_LauncherUnits::pathBytesComeBackAsTheyWere()
 
 void tst_LauncherUnits::handoffFilesAndWorkFileNames()
 {
-    // The header is ASCII: the verb flag, a space, the primary's id, LF.
-    QCOMPARE(handoffFileBytes(QStringLiteral("-ftype_print"), 4242, QStringLiteral("C:\\Docs\\a.pdf")),
-             QByteArray("-ftype_print 4242\nC:\\Docs\\a.pdf"));
-    const HandedPath handed = parseHandoffFile("-ftype_split 17\n/home/u/caf\xE9.pdf");
+    // The header is ASCII: the verb flag, a space, the primary's id and
+    // start stamp, LF. An older program's header names the id alone.
+    QCOMPARE(handoffFileBytes(QStringLiteral("-ftype_print"), 4242, 987, QStringLiteral("C:\\Docs\\a.pdf")),
+             QByteArray("-ftype_print 4242-987\nC:\\Docs\\a.pdf"));
+    HandedPath handed = parseHandoffFile("-ftype_split 17-4\n/home/u/caf\xE9.pdf");
     QCOMPARE(handed.verbFlag, QStringLiteral("-ftype_split"));
     QCOMPARE(handed.primaryPid, qint64(17));
+    QCOMPARE(handed.primaryStamp, quint64(4));
     QCOMPARE(pathToBytes(handed.path), QByteArray("/home/u/caf\xE9.pdf"));
+    handed = parseHandoffFile("-ftype_split 17\nb");
+    QCOMPARE(handed.primaryPid, qint64(17));
+    QCOMPARE(handed.primaryStamp, quint64(0));
+    QCOMPARE(parseHandoffFile("-ftype_split 17-4-1\nb").verbFlag, QString());
     // A file that holds a path alone goes with the primary's verb.
     QCOMPARE(parseHandoffFile("-ftype_nothing 17\nx").verbFlag, QString());
     QCOMPARE(parseHandoffFile("/a.pdf").path, QStringLiteral("/a.pdf"));
@@ -211,9 +217,12 @@ void tst_LauncherUnits::handoffFilesAndWorkFileNames()
     QCOMPARE(HandoffFolder::postedFileName(4242, 987654), QStringLiteral("4242-987654.txt"));
     qint64 pid = 0;
     quint64 stamp = 0;
-    QVERIFY(HandoffFolder::ownerOfWorkFile(QStringLiteral(".claimed-12-345-67-89.txt"), &pid, &stamp));
+    QVERIFY(HandoffFolder::ownerOfWorkFile(QStringLiteral(".claimed-12-345-67-89"), &pid, &stamp));
     QCOMPARE(pid, qint64(12));
     QCOMPARE(stamp, quint64(345));
+    QVERIFY(HandoffFolder::ownerOfWorkFile(QStringLiteral(".owner-13-346"), &pid, &stamp));
+    QCOMPARE(pid, qint64(13));
+    QCOMPARE(stamp, quint64(346));
     QVERIFY(HandoffFolder::ownerOfWorkFile(QStringLiteral(".12-345.draft"), &pid, &stamp));
     QCOMPARE(pid, qint64(12));
     QCOMPARE(stamp, quint64(345));

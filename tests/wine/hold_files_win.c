@@ -2,7 +2,7 @@
  * indexer does with a new file: without letting it be renamed or removed.
  * hold_files.exe FOLDER MILLISECONDS SECONDS: for SECONDS, opens every
  * "*.txt" file that appears in FOLDER and closes it MILLISECONDS later.
- * Prints the number of files it held. */
+ * Prints the name of each file it held, then their number. */
 #include <windows.h>
 #include <stdio.h>
 #include <wchar.h>
@@ -39,6 +39,7 @@ int wmain(int argc, wchar_t **argv)
                 if (file == INVALID_HANDLE_VALUE)
                     continue;
                 wcscpy(names[count], found.cFileName);
+                printf("held-name %ls\n", found.cFileName);
                 handles[count] = file;
                 openedAt[count] = GetTickCount();
                 ++count;

@@ -387,9 +387,10 @@ check_selection 3 "selection" "3 beside a dead copy's claim and draft"
 check "the dead copies' work files are gone with the folder" test ! -e "$temp_unix/VellixContextMenu"
 
 # Hand-off files that another program holds open without letting them be
-# renamed or removed (a virus scanner, an indexer), for a moment: the
-# primary tries again and gathers them; for seconds: their paths go all
-# the same, and the files themselves go later, never delivered twice.
+# renamed or removed (a virus scanner, an indexer), for a moment or for
+# seconds: the primary tries again and gathers them, every path once, in
+# one start, and every copy ends with 0. No work file of ours ends in
+# ".txt", so the holder takes none of them for a new hand-off file.
 cp "$run_build/bin/hold_files.exe" "$WINEPREFIX/drive_c/hold_files.exe"
 held_selection() { # hold ms, count, what
     wine "$helper"
@@ -400,11 +401,11 @@ held_selection() { # hold ms, count, what
     wait "$holder"
     check "$3: the files were held" grep -q "^held [1-9]" "$WINEPREFIX/hold.out"
 }
-# (What the program holds may include the claims themselves, renamed:
-# a claim that cannot go after its start is marked delivered, and goes
-# with a later primary.)
 held_selection 300 5 "5 held open for a moment"
+held_selection 1500 5 "5 held open for a second and a half"
 held_selection 5000 5 "5 held open for seconds"
+check "the holder took no work file for a hand-off file" same 0 \
+    "$(grep -c '^held-name \.' "$WINEPREFIX/hold.out")"
 selection 3 "3 after the held files were let go"
 check "the files held for seconds are gone with the folder" test ! -e "$temp_unix/VellixContextMenu"
 
