@@ -399,7 +399,7 @@ held_selection() { # hold ms, count, what
     sleep 1
     selection "$2" "$3"
     wait "$holder"
-    check "$3: the files were held" grep -q "^held [1-9]" "$WINEPREFIX/hold.out"
+    check "$3: the files were held" grep -q '^held-name [1-9][0-9]*-[0-9]*\.txt$' "$WINEPREFIX/hold.out"
 }
 held_selection 300 5 "5 held open for a moment"
 held_selection 1500 5 "5 held open for a second and a half"

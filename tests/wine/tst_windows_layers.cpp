@@ -5,6 +5,7 @@
 
 #include "command_line.h"
 #include "login_name.h"
+#include "owner_lock.h"
 #include "private_folder.h"
 #include "process_list.h"
 #include "shared_block.h"
@@ -21,6 +22,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -110,6 +112,7 @@ private Q_SLOTS:
     void commandLineBound();
     void anyNameComesBackAsItWas();
     void processAgeAndStamp();
+    void ownerLockIsHeldUntilItsHolderEnds();
 };
 
 void tst_WindowsLayers::taskListShowsThisProgramOnceByItsWholeName()
@@ -360,10 +363,48 @@ void tst_WindowsLayers::processAgeAndStamp()
     QCOMPARE(userSidTextOf(0), QString());
 }
 
+void tst_WindowsLayers::ownerLockIsHeldUntilItsHolderEnds()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral(".owner-1-2"));
+    OwnerLock mine, another;
+    QVERIFY(!another.acquire(path, OwnerLock::ExistingOnly));
+    QVERIFY(mine.acquire(path));
+    QVERIFY(!another.acquire(path, OwnerLock::ExistingOnly));
+    QVERIFY(mine.append("a\n") && mine.append("b\n"));
+    mine.release();
+    QVERIFY(another.acquire(path, OwnerLock::ExistingOnly));
+    QCOMPARE(another.contents(), QByteArray("a\nb\n"));
+    another.release(true);
+    QVERIFY(!QFileInfo::exists(path));
+
+    // Held by a process that is then ended from outside: free at once.
+    QProcess holder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TST_WINDOWS_LAYERS_HOLD"), path);
+    holder.setProcessEnvironment(env);
+    holder.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(holder.waitForReadyRead(10000));
+    QVERIFY(!mine.acquire(path));
+    holder.kill();
+    QVERIFY(holder.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(mine.acquire(path, OwnerLock::ExistingOnly), 5000);
+}
+
 int main(int argc, char **argv)
 {
-    // Started by a test as a copy of this program that waits.
+    // Started by a test as a copy of this program that waits, or that
+    // holds an owner lock while it waits.
     if (qEnvironmentVariableIsSet("TST_WINDOWS_LAYERS_WAIT")) {
+        ::Sleep(30000);
+        return 0;
+    }
+    if (qEnvironmentVariableIsSet("TST_WINDOWS_LAYERS_HOLD")) {
+        OwnerLock lock;
+        if (!lock.acquire(qEnvironmentVariable("TST_WINDOWS_LAYERS_HOLD")))
+            return 1;
+        std::fputs("held\n", stdout);
+        std::fflush(stdout);
         ::Sleep(30000);
         return 0;
     }
