@@ -4,6 +4,11 @@
 #include <QtCore/qfile.h>
 #include <QtCore/qfileinfo.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,15 +17,19 @@ namespace {
 // The whole file name of the executable: the target of /proc/PID/exe, or,
 // for another user's process whose link we may not read, the first word of
 // its command line. Zombies and kernel threads have neither and are left out.
-QByteArray executableNameOf(const QString &procEntry)
+QByteArray executableNameOf(qint64 pid)
 {
-    QString target = QFile::symLinkTarget(procEntry + QLatin1String("/exe"));
-    if (target.endsWith(QLatin1String(" (deleted)")))
-        target.chop(10);
-    if (!target.isEmpty())
-        return QFile::encodeName(QFileInfo(target).fileName());
-
-    QFile cmdline(procEntry + QLatin1String("/cmdline"));
+    char link[64];
+    char target[4096];
+    std::snprintf(link, sizeof link, "/proc/%lld/exe", static_cast<long long>(pid));
+    const ssize_t length = ::readlink(link, target, sizeof target);
+    if (length > 0 && length < ssize_t(sizeof target)) {
+        QByteArray path(target, int(length));
+        if (path.endsWith(" (deleted)"))
+            path.chop(10);
+        return path.mid(path.lastIndexOf('/') + 1);
+    }
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
     if (!cmdline.open(QIODevice::ReadOnly))
         return QByteArray();
     const QByteArray first = cmdline.read(4096).split('\0').value(0);
@@ -33,23 +42,48 @@ QString procEntryOf(qint64 pid)
     return QLatin1String("/proc/") + QString::number(pid);
 }
 
-// The fields of /proc/PID/stat after the command name in parentheses
-// (which may itself hold spaces and parentheses): the state first.
-QList<QByteArray> statFieldsOf(qint64 pid)
+// What /proc/PID/stat says of a process: its state (the field after the
+// command name in parentheses, which may itself hold spaces and
+// parentheses) and its start time in clock ticks since the machine booted
+// (the 22nd field). Read in one system call each way: the task list asks
+// this of every process, again and again.
+struct ProcessStat
 {
-    QFile stat(procEntryOf(pid) + QLatin1String("/stat"));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray text = stat.readAll();
-    const int nameEnd = text.lastIndexOf(')');
-    return nameEnd < 0 ? QList<QByteArray>() : text.mid(nameEnd + 2).split(' ');
+    char state = 0; // 0: no such process
+    quint64 startTicks = 0;
+};
+
+ProcessStat processStatOf(qint64 pid)
+{
+    ProcessStat result;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%lld/stat", static_cast<long long>(pid));
+    const int fd = pid > 0 ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0)
+        return result;
+    char text[1024];
+    const ssize_t length = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (length <= 0)
+        return result;
+    text[length] = '\0';
+    const char *field = std::strrchr(text, ')');
+    if (!field || field[1] != ' ' || !field[2])
+        return result;
+    field += 2;
+    result.state = *field;
+    for (int number = 3; number < 22 && field; ++number) {
+        field = std::strchr(field, ' ');
+        field = field ? field + 1 : nullptr;
+    }
+    if (field)
+        result.startTicks = std::strtoull(field, nullptr, 10);
+    return result;
 }
 
-// The start time, in clock ticks since the machine booted: the 22nd field.
 quint64 startTicksOf(qint64 pid)
 {
-    const QList<QByteArray> fields = statFieldsOf(pid);
-    return fields.size() > 19 ? fields.at(19).toULongLong() : 0;
+    return processStatOf(pid).startTicks;
 }
 
 // Milliseconds since the machine booted; -1 when unknown.
@@ -64,9 +98,9 @@ qint64 uptimeMs()
 }
 
 // T: stopped by a signal; t: stopped by a debugger.
-bool isStoppedState(const QByteArray &state)
+bool isStoppedState(char state)
 {
-    return state == "T" || state == "t";
+    return state == 'T' || state == 't';
 }
 
 qint64 ticksToMs(quint64 ticks)
@@ -84,23 +118,26 @@ QStringList runningImageNames(int, qint64 heldUpAfterMs)
 {
     QStringList names;
     const qint64 now = heldUpAfterMs >= 0 ? uptimeMs() : -1;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return names;
+    const uid_t self = ::geteuid();
+    while (const dirent *entry = ::readdir(proc)) {
+        char *end = nullptr;
+        const qint64 pid = std::strtoll(entry->d_name, &end, 10);
         struct stat st;
-        if (!numeric || ::stat(QFile::encodeName(procEntryOf(pid)).constData(), &st) != 0
-            || st.st_uid != ::geteuid())
+        if (pid <= 0 || *end || ::fstatat(::dirfd(proc), entry->d_name, &st, 0) != 0 || st.st_uid != self)
             continue;
-        const QList<QByteArray> fields = statFieldsOf(pid);
-        if (isStoppedState(fields.value(0)))
+        const ProcessStat stat = processStatOf(pid);
+        if (stat.state == 0 || isStoppedState(stat.state))
             continue;
-        if (now >= 0 && fields.size() > 19 && now - ticksToMs(fields.at(19).toULongLong()) > heldUpAfterMs)
+        if (now >= 0 && stat.startTicks > 0 && now - ticksToMs(stat.startTicks) > heldUpAfterMs)
             continue;
-        const QByteArray name = executableNameOf(procEntryOf(pid));
+        const QByteArray name = executableNameOf(pid);
         if (!name.isEmpty())
             names.append(QFile::decodeName(name));
     }
+    ::closedir(proc);
     return names;
 }
 
@@ -133,5 +170,5 @@ qint64 processAgeMs(qint64 pid)
 
 bool isStoppedProcess(qint64 pid)
 {
-    return isStoppedState(statFieldsOf(pid).value(0));
+    return isStoppedState(processStatOf(pid).state);
 }
