@@ -33,6 +33,11 @@ QString handoffFolderPath()
     return nameIsFree || isPrivateFolder(path) ? path : alternative;
 }
 
+bool isDropTargetServerRun(const QStringList &arguments)
+{
+    return arguments.size() == 1 && isEmbeddingArgument(arguments.first());
+}
+
 bool isSelection(const QStringList &arguments)
 {
     return arguments.size() >= 2 && isVerbFlag(arguments.first()) && !arguments.at(1).isEmpty();
@@ -46,11 +51,8 @@ int startOptionsFor(const QStringList &arguments)
 
 namespace {
 
-// COM starts the helper as the verbs' drop targets: the file manager hands
-// it each selection whole, and each goes to the editor as a selection of
-// copies would (the verb flag, the system's bound, the install folder, the
-// foreground). A run that gathers nothing, it took part in the election as
-// a bystander. Where there is no COM it has nothing to serve.
+} // namespace
+
 int serveVerbsAsDropTargets()
 {
     if (!dropTargetsSupported())
@@ -65,6 +67,8 @@ int serveVerbsAsDropTargets()
                                          });
     return served && allStarted ? 0 : EditorNotStartedExitCode;
 }
+
+namespace {
 
 // A path that could not reach the editor waits in the hand-off folder for
 // the next primary, under its verb.
@@ -126,8 +130,6 @@ int runHelper(SingleApplication &app, const QStringList &arguments)
     const int registryCommand = registryCommandOf(arguments);
     if (registryCommand >= 0)
         return runRegistryCommand(registryCommand);
-    if (arguments.size() == 1 && isEmbeddingArgument(arguments.first()))
-        return serveVerbsAsDropTargets();
     if (!isSelection(arguments))
         return 0;
 

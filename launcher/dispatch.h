@@ -34,6 +34,17 @@ int startOptionsFor(const QStringList &arguments);
 // A server that COM started and nobody called ends after this long.
 constexpr int DropTargetIdleMs = 5000;
 
+// True when COM started the helper as the verbs' drop-target server.
+bool isDropTargetServerRun(const QStringList &arguments);
+
+// COM starts the helper as the verbs' drop targets: the file manager hands
+// it each selection whole, and each goes to the editor as a selection of
+// copies would (the verb flag, the system's bound, the install folder, the
+// foreground). COM waits for its classes, so it takes no part in the
+// election: no lock of the copies' can hold it up. Where there is no COM it
+// has nothing to serve. Returns the exit code.
+int serveVerbsAsDropTargets();
+
 // One run of the helper once its application object exists: makes sure the
 // hand-off folder is there and does what the arguments ask. Returns the exit
 // code; a secondary's hand-off ends the process itself.

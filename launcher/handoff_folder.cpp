@@ -277,7 +277,7 @@ QList<HandedPath> HandoffFolder::claim()
 {
     QList<HandedPath> claimed;
     refused.clear();
-    if (!ownership.isHeld() || !isPrivateFolder(folder))
+    if (!isPrivateFolder(folder))
         return claimed;
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System
                                                              | QDir::NoDotAndDotDot, QDir::Name);

@@ -27,7 +27,9 @@ struct HandedPath
 // and posts it under the shared block's lock, never replacing a file. A
 // primary holds ".owner-<pid>-<stamp>", an owner lock (see OwnerLock) that
 // the system gives back when the primary ends, however it ends, and never
-// while it lives. It claims posted files by renaming them to
+// while it lives; one that could not make it (a full disk) owns its claims
+// while its process (that id with that start stamp) exists. It claims
+// posted files by renaming them to
 // ".claimed-<its pid>-<its stamp>-<pid>-<stamp>"; the rename decides which
 // of two primaries has a file. Who may remove what:
 //  - a posted file: nobody; it is claimed, by the primary it was meant for
@@ -64,8 +66,7 @@ public:
     bool isPosted() const;
     QString postedName() const;
 
-    // The primary's part. Its owner lock, taken before anything is claimed;
-    // without it nothing is.
+    // The primary's part. Its owner lock, taken before anything is claimed.
     bool takeOwnership();
     // Under the block's lock: the files of the folder become this copy's
     // claims: what primaries that ended claimed and did not deliver, and
@@ -75,8 +76,8 @@ public:
     // rename decides, so no lock is needed) for up to patienceMs.
     QList<HandedPath> claimRefused(qint64 patienceMs);
     // True when files of the folder were left that this copy could not
-    // claim: held, unreadable, or claimed by no owner lock of its own.
-    bool leftFilesBehind() const { return !refused.isEmpty() || !ownership.isHeld(); }
+    // claim: held by another program, or unreadable.
+    bool leftFilesBehind() const { return !refused.isEmpty(); }
     // After a start that carries the claims' paths has succeeded.
     void acknowledge(const QStringList &claims);
     // After a start that failed: the files are posted again, for the next

@@ -1,5 +1,6 @@
 #include "instance_probe.h"
 
+#include "drop_targets.h"
 #include "process_list.h"
 #include "single_application.h"
 
@@ -27,5 +28,6 @@ bool isSoleRunningCopy(int timeoutMs)
     // path on soon; if it ever runs again, it finds the role gone and
     // starts the editor itself.
     const QStringList names = runningImageNames(qMin(timeoutMs, TaskListTimeoutMs), SingleApplication::HeldUpAfterMs);
-    return countListedCopies(names, QCoreApplication::applicationName()) <= 1;
+    // A drop-target server bears our name and gathers nothing.
+    return countListedCopies(names, QCoreApplication::applicationName()) <= 1 + runningDropTargetServers();
 }

@@ -7,7 +7,8 @@
 // name anywhere, letter case included.
 int countListedCopies(const QStringList &imageNames, const QString &applicationName);
 
-// True when the task list shows exactly one copy of this program: this one.
+// True when the task list shows exactly one copy of this program that
+// gathers (a drop-target server does not): this one.
 // A list that cannot be had within timeoutMs, or that does not show even
 // this copy, tells nothing; then this is true as well, and the caller goes
 // on as the registrations of the other copies allow.

@@ -40,6 +40,10 @@ extern "C" int wmain(int argc, wchar_t **argv)
     const QStringList arguments = argumentsAfterProgramName(argc, argv, [](const wchar_t *text) {
         return QString::fromWCharArray(text);
     });
+    if (isDropTargetServerRun(arguments)) {
+        QCoreApplication app(argc, nullptr);
+        return serveVerbsAsDropTargets();
+    }
     runAloneOnFailure(arguments);
     // Qt reads the command line itself on Windows; the vector stays null.
     SingleApplication app(argc, nullptr, true, startOptionsFor(arguments),
@@ -55,6 +59,10 @@ int main(int argc, char **argv)
     const QStringList arguments = argumentsAfterProgramName(argc, argv, [](const char *text) {
         return QString::fromLocal8Bit(text);
     });
+    if (isDropTargetServerRun(arguments)) {
+        QCoreApplication app(argc, argv);
+        return serveVerbsAsDropTargets();
+    }
     runAloneOnFailure(arguments);
     // Qt takes the application name from argv[0] here; as on Windows, it
     // is to be the name of the executable file itself, whatever link or

@@ -124,8 +124,8 @@ bool collectSelection(SingleApplication &app, const QString &handoffFolder,
 {
     HandoffFolder folder(handoffFolder);
     const qint64 self = QCoreApplication::applicationPid();
-    // Nothing is claimed without the owner lock, so nothing can be lost
-    // with it; the own path still goes.
+    // Before anything is claimed: what this copy claims stays its own for
+    // as long as it lives, stopped or not.
     folder.takeOwnership();
     const bool ownFilePosted = folder.writeDraft(verbFlag, self, processStartStamp(self), filePath)
             && folder.post();

@@ -20,8 +20,7 @@ class SingleApplication;
 // files, and for what a primary that died left), in the order of their
 // files' names. False when a start failed (the files of that start stay
 // for the next primary) or a file of the folder had to be left for a later
-// primary (held by another program, unreadable, or no owner lock to be
-// had).
+// primary (held by another program, or unreadable).
 bool collectSelection(SingleApplication &app, const QString &handoffFolder,
                       const QString &verbFlag, const QString &filePath);
 

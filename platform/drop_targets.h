@@ -41,6 +41,12 @@ QStringList pathsOfDropFiles(const QByteArray &block);
 bool serveDropTargets(const QList<DropTargetClass> &classes, int idleMs,
                       const std::function<void(const QString &verbFlag, const QStringList &paths)> &deliver);
 
+// How many drop-target servers of this user run now. A server is started
+// by COM and hands each drop to the editor itself: a selection's primary
+// that sees it in the task list must not wait for it as for a copy that is
+// still to hand its path on.
+int runningDropTargetServers();
+
 // Activates each class out of process, as the file manager would, and asks
 // it for its drop target; the server that started ends by itself. False,
 // with *why, when one of them does not answer.

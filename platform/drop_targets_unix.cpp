@@ -13,6 +13,11 @@ bool serveDropTargets(const QList<DropTargetClass> &, int,
     return false;
 }
 
+int runningDropTargetServers()
+{
+    return 0;
+}
+
 bool dropTargetsActivate(const QStringList &, QString *why)
 {
     if (why)

@@ -1,5 +1,7 @@
 #include "drop_targets.h"
 
+#include "login_name.h"
+
 #include <QtCore/qcoreapplication.h>
 #include <QtCore/qeventloop.h>
 #include <QtCore/qtimer.h>
@@ -153,35 +155,40 @@ public:
         return ULONG(left);
     }
 
-    // A data object with file paths is taken as a copy.
+    // A data object with file paths is taken as a copy, where the caller
+    // allows one: the effect comes in as the caller's allowed ones.
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject *data, DWORD, POINTL, DWORD *effect) override
     {
         server->called();
         FORMATETC format = dropFormat();
         accepts = data && data->QueryGetData(&format) == S_OK;
-        if (effect)
-            *effect = accepts ? DROPEFFECT_COPY : DROPEFFECT_NONE;
-        return S_OK;
+        return chooseEffect(accepts, effect);
     }
     HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD *effect) override
     {
-        if (effect)
-            *effect = accepts ? DROPEFFECT_COPY : DROPEFFECT_NONE;
-        return S_OK;
+        return chooseEffect(accepts, effect);
     }
     HRESULT STDMETHODCALLTYPE DragLeave() override { return S_OK; }
     // Reads the paths and returns at once; the editor starts after.
     HRESULT STDMETHODCALLTYPE Drop(IDataObject *data, DWORD, POINTL, DWORD *effect) override
     {
-        const QStringList paths = pathsOf(data);
-        if (effect)
-            *effect = paths.isEmpty() ? DROPEFFECT_NONE : DROPEFFECT_COPY;
+        const bool copyAllowed = !effect || (*effect & DROPEFFECT_COPY);
+        const QStringList paths = copyAllowed ? pathsOf(data) : QStringList();
+        chooseEffect(!paths.isEmpty(), effect);
         if (!paths.isEmpty())
             server->dropped(verbFlag, paths);
         return S_OK;
     }
 
 private:
+    static HRESULT chooseEffect(bool takes, DWORD *effect)
+    {
+        if (!effect)
+            return E_INVALIDARG;
+        *effect = takes && (*effect & DROPEFFECT_COPY) ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+        return S_OK;
+    }
+
     virtual ~DropTarget() = default;
 
     LONG references = 1;
@@ -232,6 +239,42 @@ bool classIdOf(const QString &text, CLSID *classId)
     return SUCCEEDED(::CLSIDFromString(wide.c_str(), classId));
 }
 
+// A running server holds one of a few named objects of this user's for as
+// long as it runs; the system takes it back when the process ends, however
+// it ends. Several servers may run at once (one ending, one new), each in a
+// slot of its own.
+constexpr int ServerSlots = 8;
+
+std::wstring serverSlotName(int slot)
+{
+    return (QStringLiteral("Local\\VellixContextMenu-drop-target-server-%1-%2").arg(userSidText()).arg(slot))
+            .toStdWString();
+}
+
+class ServerPresence
+{
+public:
+    ServerPresence()
+    {
+        for (int slot = 0; slot < ServerSlots && !held; ++slot) {
+            held = ::CreateMutexW(nullptr, FALSE, serverSlotName(slot).c_str());
+            if (held && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+                ::CloseHandle(held);
+                held = nullptr;
+            }
+        }
+    }
+    ~ServerPresence()
+    {
+        if (held)
+            ::CloseHandle(held);
+    }
+
+private:
+    Q_DISABLE_COPY(ServerPresence)
+    HANDLE held = nullptr;
+};
+
 // COM for this thread, as long as the object lives.
 class ComApartment
 {
@@ -252,9 +295,22 @@ bool dropTargetsSupported()
     return true;
 }
 
+int runningDropTargetServers()
+{
+    int running = 0;
+    for (int slot = 0; slot < ServerSlots; ++slot) {
+        if (const HANDLE slotObject = ::OpenMutexW(SYNCHRONIZE, FALSE, serverSlotName(slot).c_str())) {
+            ::CloseHandle(slotObject);
+            ++running;
+        }
+    }
+    return running;
+}
+
 bool serveDropTargets(const QList<DropTargetClass> &classes, int idleMs,
                       const std::function<void(const QString &, const QStringList &)> &deliver)
 {
+    const ServerPresence presence;
     ComApartment apartment;
     if (!apartment.initialized)
         return false;

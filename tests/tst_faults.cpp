@@ -589,7 +589,6 @@ void tst_Faults::selectionBesideAHeldUpBystander_data()
 {
     QTest::addColumn<QString>("argument");
     QTest::newRow("an install") << QStringLiteral("install");
-    QTest::newRow("a drop-target server") << QStringLiteral("-Embedding");
 }
 
 void tst_Faults::selectionBesideAHeldUpBystander()

@@ -114,6 +114,13 @@ void tst_Hostile::stoppedLockHolderHoldsNobodyPastTheBound()
     install.setProcessEnvironment(r.environment());
     install.start(r.helper, { QStringLiteral("install") });
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    // A drop-target server takes no part in the election: it does not wait
+    // for the lock, which COM would wait for in turn.
+    QProcess server;
+    server.setProcessEnvironment(r.environment());
+    server.start(r.helper, { QStringLiteral("-Embedding") });
+    QVERIFY(server.waitForFinished(20000));
+    QCOMPARE(server.exitCode(), 0);
     QVERIFY(waitAll(copies, 90000));
     QVERIFY(install.waitForFinished(90000));
     // An install does its work all the same.

@@ -3,7 +3,10 @@
 // DropTarget\Clsid, creates the class out of process, hands it one data
 // object with the selected files (CF_HDROP, in their order), calls
 // DragEnter and Drop, and lets it go.
-//   explorer_double.exe VERBKEY @FILE   (the paths one a line, UTF-8)
+//   explorer_double.exe VERBKEY @FILE [HOLDMS]   (the paths one a line,
+//   UTF-8; the object held HOLDMS more after the Drop, as a file manager
+//   window that stays open may). EXPLORER_DOUBLE_EFFECTS, where set, is
+//   the mask of effects the caller allows (else copy and link).
 // Prints "drop STAMP" (100 ns units, just before Drop), "effect N" and
 // "took MS" for the Drop call; exit code 3 when the class did not answer.
 #include <windows.h>
@@ -147,7 +150,7 @@ unsigned long long now()
 
 int wmain(int argc, wchar_t **argv)
 {
-    if (argc != 3 || argv[2][0] != L'@')
+    if (argc < 3 || argc > 4 || argv[2][0] != L'@')
         return 2;
     // Each step shows, even if a later one never returns.
     setvbuf(stdout, nullptr, _IONBF, 0);
@@ -174,15 +177,19 @@ int wmain(int argc, wchar_t **argv)
     }
     FileList *data = new FileList(paths);
     POINTL point = { 0, 0 };
-    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_LINK;
+    const wchar_t *allowedText = _wgetenv(L"EXPLORER_DOUBLE_EFFECTS");
+    const DWORD allowed = allowedText ? DWORD(_wtoi(allowedText)) : DROPEFFECT_COPY | DROPEFFECT_LINK;
+    DWORD effect = allowed;
     target->DragEnter(data, MK_LBUTTON, point, &effect);
     printf("enter %lu\n", static_cast<unsigned long>(effect));
     const unsigned long long before = now();
     printf("drop %llu\n", before);
-    effect = DROPEFFECT_COPY | DROPEFFECT_LINK;
+    effect = allowed;
     const HRESULT dropped = target->Drop(data, 0, point, &effect);
     printf("took %llu\n", (now() - before) / 10000);
     printf("effect %lu result 0x%08lx\n", static_cast<unsigned long>(effect), static_cast<unsigned long>(dropped));
+    if (argc == 4)
+        Sleep(DWORD(_wtoi(argv[3])));
     target->Release();
     data->Release();
     CoUninitialize();

@@ -441,10 +441,11 @@ helper_gone() { # within ten seconds
 }
 # (Never name a list "com1" or "prn": Windows opens a device by such a name,
 # whatever its extension.)
-dropped() { # verb key, count, name: the paths in order, one a line
+dropped() { # verb key, count, name [, ms the object is held after the Drop]
     local i
     for i in $(seq 1 "$2"); do printf '%s\n' "C:\\Docs\\$3 $i;v2.pdf"; done > "$WINEPREFIX/drive_c/$3.paths"
-    timeout 60 "$WINE" 'C:\explorer_double.exe' "$1" "@C:\\$3.paths" 2>/dev/null | tr -d '\r' > "$WINEPREFIX/$3.out"
+    timeout 60 "$WINE" 'C:\explorer_double.exe' "$1" "@C:\\$3.paths" ${4:+"$4"} 2>/dev/null \
+        | tr -d '\r' > "$WINEPREFIX/$3.out"
 }
 launched_under() { # flag: the paths of its starts, one a line, in order
     local launch
@@ -463,6 +464,14 @@ for count in 1 100 1000; do
     check "$count dropped: the server is gone within seconds" helper_gone
     rm -rf "$unix_folder/launches"
 done
+check "a drop where copy and link are allowed: the target takes it as a copy" \
+    same "enter 1:effect 1" "$(grep -E '^(enter|effect)' "$WINEPREFIX/dropped1.out" | cut -d' ' -f1,2 | paste -sd:)"
+# A caller that allows no copy (a link alone): the target takes nothing.
+EXPLORER_DOUBLE_EFFECTS=4 dropped Vellix03Merge 2 "linkonly"
+sleep 1
+check "a drop that allows a link alone: no effect the caller did not allow, and no start" \
+    same "enter 0:effect 0:" "$(grep -E '^(enter|effect)' "$WINEPREFIX/linkonly.out" | cut -d' ' -f1,2 | paste -sd:):$(ls "$unix_folder/launches/" 2>/dev/null)"
+helper_gone
 # Two actions at once, each with its own verb.
 dropped Vellix03Merge 50 "merged" & dropped Vellix02Print 3 "printed"; wait
 sleep 1.5
@@ -483,6 +492,30 @@ check "a drop beside a command-verb selection: each whole, under its own verb" \
     "$(launched_under -ftype_print; echo; launched_under -ftype_merge | sort)"
 check "a drop beside a command-verb selection: one start for each" \
     same 2 "$(ls "$unix_folder/launches/"*.launch | wc -l)"
+rm -rf "$unix_folder/launches"
+# A selection made right after a drop, while the server is still there
+# (the file manager still holds its object), does not wait for it: the
+# server gathers nothing. Timed against one made with no server, in the
+# same run.
+helper_gone
+timed_selection() { # name: milliseconds until its copies have ended
+    local began
+    began=$(date +%s%N)
+    start_selection 5 "$1"
+    echo $(( ($(date +%s%N) - began) / 1000000 ))
+}
+alone_ms=$(timed_selection alone)
+check_selection 5 alone "5 with no server"
+rm -rf "$unix_folder/launches"
+dropped Vellix02Print 2 "justdropped" 6000 &
+holding=$!
+for _ in $(seq 100); do [ -n "$(ls "$unix_folder/launches/" 2>/dev/null)" ] && break; sleep 0.05; done
+rm -rf "$unix_folder/launches"
+after_ms=$(timed_selection afterdrop)
+wait "$holding"
+check_selection 5 afterdrop "5 right after a drop"
+check "5 right after a drop are not held up by the server (${after_ms} ms, ${alone_ms} ms alone)" \
+    test "$after_ms" -lt $((alone_ms + 700))
 rm -rf "$unix_folder/launches"
 # Where the classes cannot be activated (here no COM service can start),
 # install leaves the verbs command verbs, says so, and they still work.
@@ -513,10 +546,23 @@ wine "$helper" uninstall
 running_copies() {
     tasklist /FO CSV /NH /FI "IMAGENAME eq VellixContextMenu.exe" | grep -c '^"VellixContextMenu.exe"'
 }
+wine "$helper" install 2>/dev/null
+helper_gone
 wine "$folder\\block_holder.exe" --helper "$helper" > "$WINEPREFIX/holder.out" 2>/dev/null &
 holder=$!
 for _ in $(seq 100); do grep -q locked "$WINEPREFIX/holder.out" 2>/dev/null && break; sleep 0.1; done
 check "holder took the lock" grep -q locked "$WINEPREFIX/holder.out"
+# The drop-target server takes no part in the election: a drop reaches the
+# editor while the copies' lock is held, in the time of a cold activation.
+began=$(date +%s%N)
+dropped Vellix03Merge 3 "besidelock"
+for _ in $(seq 50); do [ -n "$(ls "$unix_folder/launches/" 2>/dev/null)" ] && break; sleep 0.2; done
+took_ms=$(( ($(date +%s%N) - began) / 1000000 ))
+check "a drop while the copies' lock is held reaches the editor (${took_ms} ms)" \
+    same "$(cat "$WINEPREFIX/drive_c/besidelock.paths")" "$(launched_under -ftype_merge)"
+check "a drop while the copies' lock is held: the server did not wait for the lock" test "$took_ms" -lt 15000
+rm -rf "$unix_folder/launches"
+helper_gone
 start_selection 5 waiting &
 waiting=$!
 sleep 1.5
