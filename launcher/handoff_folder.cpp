@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "private_folder.h"
 #include "process_list.h"
+#include "single_application.h"
 #include "text_files.h"
 #include "verbs.h"
 
@@ -296,6 +297,24 @@ QList<HandedPath> HandoffFolder::claim()
     for (const QString &path : listFilePaths(folder))
         takeFile({ path, QFileInfo(path).fileName(), 0, 0 }, &claimed);
     return claimed;
+}
+
+int HandoffFolder::otherOwnerCount() const
+{
+    int holders = 0;
+    const QStringList locks = QDir(folder).entryList({ ownerPrefix + QLatin1Char('*') }, QDir::Files | QDir::Hidden);
+    for (const QString &name : locks) {
+        OwnerLock theirs;
+        qint64 pid = 0;
+        quint64 stamp = 0;
+        // Counted as the task list counts: one stopped or held up past the
+        // bound is left out there too.
+        if (ownerOfWorkFile(name, &pid, &stamp) && !(pid == ownPid && stamp == ownStamp)
+            && !theirs.acquire(folder + QLatin1Char('/') + name, OwnerLock::ExistingOnly)
+            && !isStoppedProcess(pid) && processAgeMs(pid) <= SingleApplication::HeldUpAfterMs)
+            ++holders;
+    }
+    return holders;
 }
 
 QList<HandedPath> HandoffFolder::claimRefused(qint64 patienceMs)

@@ -75,6 +75,9 @@ public:
     // The files that could not be renamed or read then, tried again (the
     // rename decides, so no lock is needed) for up to patienceMs.
     QList<HandedPath> claimRefused(qint64 patienceMs);
+    // How many other primaries hold their owner locks now: running copies,
+    // of any installation, that hand no path on to this one.
+    int otherOwnerCount() const;
     // True when files of the folder were left that this copy could not
     // claim: held by another program, or unreadable.
     bool leftFilesBehind() const { return !refused.isEmpty(); }

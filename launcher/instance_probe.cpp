@@ -22,12 +22,13 @@ int countListedCopies(const QStringList &imageNames, const QString &applicationN
     return imageNames.filter(pattern).size();
 }
 
-bool isSoleRunningCopy(int timeoutMs)
+bool isSoleRunningCopy(int timeoutMs, int otherPrimaries)
 {
     // A copy that is stopped or held up past the bound will not hand its
     // path on soon; if it ever runs again, it finds the role gone and
     // starts the editor itself.
     const QStringList names = runningImageNames(qMin(timeoutMs, TaskListTimeoutMs), SingleApplication::HeldUpAfterMs);
     // A drop-target server bears our name and gathers nothing.
-    return countListedCopies(names, QCoreApplication::applicationName()) <= 1 + runningDropTargetServers();
+    return countListedCopies(names, QCoreApplication::applicationName())
+            <= 1 + otherPrimaries + runningDropTargetServers();
 }

@@ -160,7 +160,7 @@ bool collectSelection(SingleApplication &app, const QString &handoffFolder,
     while (!released && app.remainingRunMs() > ReleaseReserveMs) {
         if (clock.elapsed() - lastRegistration >= QuietWindowMs && clock.elapsed() - lastProbe >= ProbeIntervalMs) {
             lastProbe = clock.elapsed();
-            released = isSoleRunningCopy(app.remainingRunMs() - ReleaseReserveMs)
+            released = isSoleRunningCopy(app.remainingRunMs() - ReleaseReserveMs, folder.otherOwnerCount())
                     && app.releasePrimaryRole(registered, false, ReleaseLockTimeoutMs, claim);
         }
         if (!released)

@@ -762,10 +762,33 @@ void tst_Faults::twoInstallationsKeepTheirSelections()
         for (auto &copy : r.start(QStringLiteral("-ftype_merge"), { theirs[i] }, 0, twin))
             copies.push_back(std::move(copy));
     }
-    QVERIFY(waitAll(copies));
+    // Neither primary waits for the other, which is no copy of its own.
+    QVERIFY(waitAll(copies, 30000));
     QVERIFY(allExitedWith(copies, 0));
     QCOMPARE(deliveredPaths(r.launches(), QStringLiteral("-ftype_merge")), sorted(ours));
     QCOMPARE(deliveredPaths(r.launches(300, twinFolder), QStringLiteral("-ftype_merge")), sorted(theirs));
+
+    // A primary held up before it made its owner lock: what its copies
+    // posted for it stays its own while it exists. (Stopped then, it is no
+    // copy that the other primary waits for.)
+    setTrap(r, QStringLiteral("mkdir:1:hang"));
+    const Processes held = r.start(QStringLiteral("-ftype_print"), { QStringLiteral("C:\\twin held.pdf") }, 0, twin);
+    r.extraEnvironment = QProcessEnvironment();
+    QTest::qWait(500);
+    const QStringList posted = pathsFor(QStringLiteral("posted"), 3);
+    QVERIFY(waitAll(r.start(QStringLiteral("-ftype_print"), posted, 0, twin)));
+    ::kill(pid_t(held[0]->processId()), SIGSTOP);
+    QTRY_VERIFY(isStopped(held[0]->processId()));
+    const QStringList later = pathsFor(QStringLiteral("later"), 2);
+    QVERIFY(waitAll(r.start(QStringLiteral("-ftype_print"), later)));
+    QCOMPARE(deliveredPaths(launchesUnder(r.launches(), QStringLiteral("-ftype_print")), QStringLiteral("-ftype_print")),
+             sorted(later));
+    ::kill(pid_t(held[0]->processId()), SIGCONT);
+    ::kill(pid_t(held[0]->processId()), SIGUSR1);
+    QVERIFY(waitAll(held));
+    QCOMPARE(deliveredPaths(launchesUnder(r.launches(300, twinFolder), QStringLiteral("-ftype_print")),
+                            QStringLiteral("-ftype_print")),
+             sorted(posted + QStringList{ QStringLiteral("C:\\twin held.pdf") }));
 }
 
 QTEST_GUILESS_MAIN(tst_Faults)
