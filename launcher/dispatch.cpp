@@ -61,26 +61,23 @@ int serveVerbsAsDropTargets()
     for (const VerbEntry &entry : verbTable)
         classes.append({ QLatin1String(entry.classId), QLatin1String(entry.flag) });
     bool allStarted = true;
-    const bool served = serveDropTargets(classes, DropTargetIdleMs,
-                                         [&allStarted](const QString &verbFlag, const QStringList &paths) {
-                                             allStarted = launchEditor(verbFlag, paths) && allStarted;
-                                         });
+    // A drop whose editor would not start waits, as a selection's paths
+    // do, for the next primary; the user learns of it from the event log.
+    const auto deliver = [&allStarted](const QString &verbFlag, const QStringList &paths) {
+        if (launchEditor(verbFlag, paths))
+            return;
+        allStarted = false;
+        const bool left = HandoffFolder(handoffFolderPath()).leave(verbFlag, paths);
+        reportDropFailure(QStringLiteral("The editor could not be started for %1 dropped files (%2); ")
+                                  .arg(paths.size()).arg(verbFlag)
+                          + (left ? QStringLiteral("they go to it with the next selection.")
+                                  : QStringLiteral("they could not be kept for the next selection.")));
+    };
+    const bool served = serveDropTargets(classes, DropTargetIdleMs, deliver);
     return served && allStarted ? 0 : EditorNotStartedExitCode;
 }
 
 namespace {
-
-// A path that could not reach the editor waits in the hand-off folder for
-// the next primary, under its verb.
-bool leaveForNextPrimary(const QString &handoffFolder, const QString &verbFlag, const QString &filePath)
-{
-    HandoffFolder folder(handoffFolder);
-    const qint64 self = QCoreApplication::applicationPid();
-    if (folder.writeDraft(verbFlag, self, processStartStamp(self), filePath) && folder.post())
-        return true;
-    folder.discardDraft();
-    return false;
-}
 
 // install and uninstall: the exit code.
 int runRegistryCommand(bool install)
@@ -145,6 +142,6 @@ int runWithoutElection(const QStringList &arguments)
         return runRegistryCommand(registryCommand);
     if (!isSelection(arguments) || launchEditor(arguments.at(0), { arguments.at(1) }))
         return 0;
-    leaveForNextPrimary(handoffFolderPath(), arguments.at(0), arguments.at(1));
+    HandoffFolder(handoffFolderPath()).leave(arguments.at(0), { arguments.at(1) });
     return EditorNotStartedExitCode;
 }

@@ -172,6 +172,23 @@ bool HandoffFolder::writeDraft(const QString &verbFlag, qint64 primaryPid, quint
     return false;
 }
 
+bool HandoffFolder::leave(const QString &verbFlag, const QStringList &paths)
+{
+    // The number keeps the order among the names, over every call.
+    static int leftSoFar = 0;
+    for (int i = 0; i < paths.size(); ++i) {
+        const QString name = own(QStringLiteral("-%1").arg(leftSoFar++, 6, 10, QLatin1Char('0')));
+        const QString leftDraft = folder + QStringLiteral("/.") + name + draftSuffix;
+        if (!makePrivateFolder(folder)
+            || !writeFileWhole(leftDraft, handoffFileBytes(verbFlag, ownPid, ownStamp, paths.at(i)))
+            || !QFile::rename(leftDraft, folder + QLatin1Char('/') + name + postedSuffix)) {
+            QFile::remove(leftDraft);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool HandoffFolder::post()
 {
     // The framework's rename never replaces a file that is there.

@@ -66,6 +66,13 @@ public:
     bool isPosted() const;
     QString postedName() const;
 
+    // For a run that could not deliver paths itself (no election to take
+    // part in, or an editor that would not start): each path posted in a
+    // file of its own, in their order, meant for this process, so that the
+    // next primary delivers them under the verb in a start of their own
+    // once this one has ended. False when one could not be written.
+    bool leave(const QString &verbFlag, const QStringList &paths);
+
     // The primary's part. Its owner lock, taken before anything is claimed.
     bool takeOwnership();
     // Under the block's lock: the files of the folder become this copy's

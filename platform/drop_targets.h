@@ -41,6 +41,11 @@ QStringList pathsOfDropFiles(const QByteArray &block);
 bool serveDropTargets(const QList<DropTargetClass> &classes, int idleMs,
                       const std::function<void(const QString &verbFlag, const QStringList &paths)> &deliver);
 
+// Says where a person can see it that a drop could not be delivered: the
+// system's event log (Windows Logs > Application, source
+// "VellixContextMenu"), or standard error where there is none.
+void reportDropFailure(const QString &text);
+
 // How many drop-target servers of this user run now. A server is started
 // by COM and hands each drop to the editor itself: a selection's primary
 // that sees it in the task list must not wait for it as for a copy that is

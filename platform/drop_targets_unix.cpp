@@ -1,5 +1,7 @@
 #include "drop_targets.h"
 
+#include <cstdio>
+
 // No COM here: the verbs are command verbs alone.
 
 bool dropTargetsSupported()
@@ -11,6 +13,11 @@ bool serveDropTargets(const QList<DropTargetClass> &, int,
                       const std::function<void(const QString &, const QStringList &)> &)
 {
     return false;
+}
+
+void reportDropFailure(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
 int runningDropTargetServers()

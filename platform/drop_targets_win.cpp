@@ -295,6 +295,19 @@ bool dropTargetsSupported()
     return true;
 }
 
+void reportDropFailure(const QString &text)
+{
+    // An unregistered source name writes to the Application log all the
+    // same; the text stands in the event as its one string.
+    const HANDLE log = ::RegisterEventSourceW(nullptr, L"VellixContextMenu");
+    if (!log)
+        return;
+    const std::wstring wide = text.toStdWString();
+    const wchar_t *strings[] = { wide.c_str() };
+    ::ReportEventW(log, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
+    ::DeregisterEventSource(log);
+}
+
 int runningDropTargetServers()
 {
     int running = 0;

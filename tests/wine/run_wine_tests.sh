@@ -517,6 +517,26 @@ check_selection 5 afterdrop "5 right after a drop"
 check "5 right after a drop are not held up by the server (${after_ms} ms, ${alone_ms} ms alone)" \
     test "$after_ms" -lt $((alone_ms + 700))
 rm -rf "$unix_folder/launches"
+# A drop whose editor cannot start loses nothing: its paths wait in the
+# hand-off folder and go with the next selection, under their verb, in
+# their order, in a start of their own.
+helper_gone
+mv "$unix_folder/Vellix.exe" "$unix_folder/Vellix.away"
+dropped Vellix03Merge 3 "noeditor"
+helper_gone
+mv "$unix_folder/Vellix.away" "$unix_folder/Vellix.exe"
+check "a drop whose editor cannot start: its paths wait in the hand-off folder" \
+    same 3 "$(ls "$temp_unix/VellixContextMenu/" | grep -c '\.txt$')"
+start_selection 2 "afternoeditor"
+sleep 0.5
+check "a drop whose editor could not start: the next selection ends with 0" \
+    same 2 "$(grep -c '^exit 0$' "$WINEPREFIX/afternoeditor.out")"
+check "a drop whose editor could not start: its paths go with the next selection, in their order, in a start of their own" \
+    grep -qFx -- "-ftype_merge;$(paste -sd';' "$WINEPREFIX/drive_c/noeditor.paths")" \
+    <(for launch in "$unix_folder/launches/"*.launch; do cat "$launch"; echo; done)
+check "a drop whose editor could not start: two starts, every path once" \
+    same "2:5" "$(ls "$unix_folder/launches/"*.launch | wc -l):$(launched_under -ftype_merge | wc -l)"
+rm -rf "$unix_folder/launches"
 # Where the classes cannot be activated (here no COM service can start),
 # install leaves the verbs command verbs, says so, and they still work.
 "$WINESERVER" -k >/dev/null 2>&1
