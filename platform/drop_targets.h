@@ -32,9 +32,10 @@ bool isEmbeddingArgument(const QString &argument);
 QStringList pathsOfDropFiles(const QByteArray &block);
 
 // Runs this process as the local server of the classes: registers those
-// no other copy serves yet, and serves calls until the last object has
-// been released (and a moment more), or until idleMs have passed without
-// an object, or without a call. Each
+// no other copy serves yet, and serves calls until no object and no lock
+// is held (under Wine, whose class objects outlive their server, a moment
+// more), until idleMs have passed from its start without one, or until a
+// client that holds one has not called for a minute. Each
 // Drop hands its verb flag and its paths (in the data object's order) to
 // deliver, which runs once the call has returned. False when no class
 // could be registered.

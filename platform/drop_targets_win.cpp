@@ -3,6 +3,7 @@
 #include "login_name.h"
 
 #include <QtCore/qcoreapplication.h>
+#include <QtCore/qelapsedtimer.h>
 #include <QtCore/qeventloop.h>
 #include <QtCore/qtimer.h>
 
@@ -44,15 +45,20 @@ QStringList pathsOf(IDataObject *data)
     return paths;
 }
 
-// The server's life. It ends a moment after its last object and lock are
-// gone, and at the latest once no call has come for the idle time (a
-// client that died holding an object would otherwise keep it, a running
-// copy of the helper that every selection's primary waits for). The
-// moment lets the activations that came with the last one find their
-// class objects still here: Windows suspends the class objects as the
-// count of objects and locks drops to zero, so that an activation that
-// comes later starts a new server, but other systems (Wine) may still hand
-// them out, to a server that then is gone. Deliveries run after the calls.
+// Windows suspends a server's class objects as the count of its objects
+// and locks drops to zero, so that an activation that comes later starts a
+// new server. Wine does not, and may still hand out a class object of a
+// server that is about to end: there the server lingers a moment.
+bool classesOutliveTheirServer()
+{
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+// The server's life. It ends as soon as no object and no lock is held (a
+// client that died is COM's to run down), or when none came within the
+// idle time of its start; a client that holds an object and never calls
+// again is waited for a minute at most. Deliveries run after the calls.
 class Server
 {
 public:
@@ -60,6 +66,7 @@ public:
            const std::function<void()> &withdraw)
         : loop(loop), deliver(deliver), withdraw(withdraw)
     {
+        sinceCall.start();
         linger.setSingleShot(true);
         linger.setInterval(LingerMs);
         QObject::connect(&linger, &QTimer::timeout, loop, [this] {
@@ -69,7 +76,7 @@ public:
     }
 
     // Objects and locks count as references to the server process.
-    void called() { quiet = false; }
+    void called() { sinceCall.restart(); }
     void objectMade() { hold(&objects); }
     void objectGone() { letGo(&objects); }
     void lock(bool on) { on ? hold(&locks) : letGo(&locks); }
@@ -81,9 +88,8 @@ public:
     // Once every idle time.
     void idle()
     {
-        if (quiet || (!inUse() && !linger.isActive()))
+        if (inUse() ? sinceCall.hasExpired(HeldSilentMs) : !linger.isActive())
             end();
-        quiet = true;
     }
 
 private:
@@ -96,25 +102,34 @@ private:
     void letGo(int *count)
     {
         --*count;
-        if (::CoReleaseServerProcess() == 0)
+        if (::CoReleaseServerProcess() != 0)
+            return;
+        if (classesOutliveTheirServer())
             linger.start();
+        else
+            end();
     }
     bool inUse() const { return objects > 0 || locks > 0; }
     void end()
     {
+        if (ended)
+            return;
+        ended = true;
         ::CoSuspendClassObjects();
         withdraw();
         QTimer::singleShot(0, loop, &QEventLoop::quit);
     }
 
     static constexpr int LingerMs = 1000;
+    static constexpr qint64 HeldSilentMs = 60000;
     QEventLoop *loop;
     std::function<void(const QString &, const QStringList &)> deliver;
     std::function<void()> withdraw;
     QTimer linger;
+    QElapsedTimer sinceCall;
     int objects = 0;
     int locks = 0;
-    bool quiet = true;
+    bool ended = false;
 };
 
 // QueryInterface of an object with one interface beside IUnknown.
@@ -280,12 +295,19 @@ class ComApartment
 {
 public:
     ComApartment() : initialized(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComApartment()
+    ~ComApartment() { leave(); }
+    // Runs the stubs of objects that clients still hold down, which
+    // release them: what those objects point at must still be there.
+    void leave()
     {
-        if (initialized)
+        if (initialized && !left)
             ::CoUninitialize();
+        left = true;
     }
     const bool initialized;
+
+private:
+    bool left = false;
 };
 
 } // namespace
@@ -354,9 +376,12 @@ bool serveDropTargets(const QList<DropTargetClass> &classes, int idleMs,
         idle.start(idleMs);
         loop.exec();
     }
+    // The classes go first, then the deliveries that the last calls queued,
+    // then COM, which runs down what clients still hold: the server and the
+    // class objects those point at go only after it.
     withdraw();
-    // Deliveries queued by the last calls run before the server goes.
     QCoreApplication::sendPostedEvents();
+    apartment.leave();
     return registered;
 }
 

@@ -6,7 +6,8 @@
 //   explorer_double.exe VERBKEY @FILE [HOLDMS]   (the paths one a line,
 //   UTF-8; the object held HOLDMS more after the Drop, as a file manager
 //   window that stays open may). EXPLORER_DOUBLE_EFFECTS, where set, is
-//   the mask of effects the caller allows (else copy and link).
+//   the mask of effects the caller allows (else copy and link);
+//   EXPLORER_DOUBLE_PAUSE_MS, a pause between DragEnter and Drop.
 // Prints "drop STAMP" (100 ns units, just before Drop), "effect N" and
 // "took MS" for the Drop call; exit code 3 when the class did not answer.
 #include <windows.h>
@@ -182,6 +183,8 @@ int wmain(int argc, wchar_t **argv)
     DWORD effect = allowed;
     target->DragEnter(data, MK_LBUTTON, point, &effect);
     printf("enter %lu\n", static_cast<unsigned long>(effect));
+    if (const wchar_t *pause = _wgetenv(L"EXPLORER_DOUBLE_PAUSE_MS"))
+        Sleep(DWORD(_wtoi(pause)));
     const unsigned long long before = now();
     printf("drop %llu\n", before);
     effect = allowed;

@@ -466,6 +466,18 @@ for count in 1 100 1000; do
 done
 check "a drop where copy and link are allowed: the target takes it as a copy" \
     same "enter 1:effect 1" "$(grep -E '^(enter|effect)' "$WINEPREFIX/dropped1.out" | cut -d' ' -f1,2 | paste -sd:)"
+# A client that holds its object past the idle time between DragEnter and
+# Drop: the server waits for it, delivers the drop, and then ends without
+# a fault.
+EXPLORER_DOUBLE_PAUSE_MS=12000 dropped Vellix03Merge 2 "slowclient"
+for _ in $(seq 50); do [ -n "$(ls "$unix_folder/launches/" 2>/dev/null)" ] && break; sleep 0.2; done
+check "a client that waits 12 s before its Drop: the drop is delivered" \
+    same "effect 1:$(cat "$WINEPREFIX/drive_c/slowclient.paths")" \
+    "$(grep '^effect' "$WINEPREFIX/slowclient.out" | cut -d' ' -f1,2):$(launched_under -ftype_merge)"
+check "a client that waits 12 s before its Drop: the server then ends" helper_gone
+check "a client that waits 12 s before its Drop: no fault" \
+    absent winedbg "$(ps -eo args | grep -i 'winedbg' | grep -v grep)"
+rm -rf "$unix_folder/launches"
 # A caller that allows no copy (a link alone): the target takes nothing.
 EXPLORER_DOUBLE_EFFECTS=4 dropped Vellix03Merge 2 "linkonly"
 sleep 1
