@@ -4,14 +4,12 @@
 #include "editor_launch.h"
 #include "handoff_folder.h"
 #include "private_folder.h"
-#include "process_list.h"
 #include "registry.h"
 #include "registry_entries.h"
 #include "selection_handoff.h"
 #include "single_application.h"
 #include "verbs.h"
 
-#include <QtCore/qcoreapplication.h>
 #include <QtCore/qfileinfo.h>
 
 #include <cstdio>
@@ -48,10 +46,6 @@ int startOptionsFor(const QStringList &arguments)
     return isSelection(arguments) ? SingleApplication::PerUserScope
                                   : SingleApplication::PerUserScope | SingleApplication::Bystander;
 }
-
-namespace {
-
-} // namespace
 
 int serveVerbsAsDropTargets()
 {

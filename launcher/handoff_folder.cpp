@@ -154,33 +154,37 @@ QString HandoffFolder::ownerLockName(qint64 pid, quint64 stamp) const
 // The earlier primary of a selection removes the folder once it is empty,
 // so it may have to be made again; no draft is left behind when the text
 // could not be written whole (a full disk).
-bool HandoffFolder::writeDraft(const QString &verbFlag, qint64 primaryPid, quint64 primaryStamp,
-                               const QString &filePath)
+bool HandoffFolder::writeDraftNamed(const QString &name, const QByteArray &bytes)
 {
-    const QString name = folder + QStringLiteral("/.") + own(draftSuffix);
-    const QByteArray bytes = handoffFileBytes(verbFlag, primaryPid, primaryStamp, filePath);
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (!makePrivateFolder(folder))
             return false;
         QFile::remove(name);
-        if (writeFileWhole(name, bytes)) {
-            draft = name;
+        if (writeFileWhole(name, bytes))
             return true;
-        }
         QFile::remove(name);
     }
     return false;
+}
+
+bool HandoffFolder::writeDraft(const QString &verbFlag, qint64 primaryPid, quint64 primaryStamp,
+                               const QString &filePath)
+{
+    const QString name = folder + QStringLiteral("/.") + own(draftSuffix);
+    if (!writeDraftNamed(name, handoffFileBytes(verbFlag, primaryPid, primaryStamp, filePath)))
+        return false;
+    draft = name;
+    return true;
 }
 
 bool HandoffFolder::leave(const QString &verbFlag, const QStringList &paths)
 {
     // The number keeps the order among the names, over every call.
     static int leftSoFar = 0;
-    for (int i = 0; i < paths.size(); ++i) {
+    for (const QString &path : paths) {
         const QString name = own(QStringLiteral("-%1").arg(leftSoFar++, 6, 10, QLatin1Char('0')));
         const QString leftDraft = folder + QStringLiteral("/.") + name + draftSuffix;
-        if (!makePrivateFolder(folder)
-            || !writeFileWhole(leftDraft, handoffFileBytes(verbFlag, ownPid, ownStamp, paths.at(i)))
+        if (!writeDraftNamed(leftDraft, handoffFileBytes(verbFlag, ownPid, ownStamp, path))
             || !QFile::rename(leftDraft, folder + QLatin1Char('/') + name + postedSuffix)) {
             QFile::remove(leftDraft);
             return false;
@@ -224,17 +228,21 @@ bool HandoffFolder::takeOwnership()
     return false;
 }
 
-// A primary that holds its lock will claim what was meant for it; one
-// that has not made its lock yet still runs.
-bool HandoffFolder::isMeantForAnotherHolder(const HandedPath &handed)
+// A primary lives while its owner lock is held, or, where it made none
+// (yet, or for want of room), while its process exists. Where it has
+// ended, *theirs holds its lock, if it left one.
+bool HandoffFolder::ownerLives(qint64 pid, quint64 stamp, OwnerLock *theirs) const
 {
-    if (handed.primaryPid == 0 || (handed.primaryPid == ownPid && handed.primaryStamp == ownStamp))
-        return false;
-    const QString lock = ownerLockName(handed.primaryPid, handed.primaryStamp);
-    if (!QFileInfo::exists(lock))
-        return processExists(handed.primaryPid, handed.primaryStamp);
+    const QString lock = ownerLockName(pid, stamp);
+    return QFileInfo::exists(lock) ? !theirs->acquire(lock, OwnerLock::ExistingOnly) : processExists(pid, stamp);
+}
+
+// A primary that lives will claim what was meant for it.
+bool HandoffFolder::isMeantForAnotherHolder(const HandedPath &handed) const
+{
     OwnerLock theirs;
-    return !theirs.acquire(lock, OwnerLock::ExistingOnly);
+    return handed.primaryPid != 0 && !(handed.primaryPid == ownPid && handed.primaryStamp == ownStamp)
+            && ownerLives(handed.primaryPid, handed.primaryStamp, &theirs);
 }
 
 void HandoffFolder::takeFile(const RefusedFile &file, QList<HandedPath> *claimed)
@@ -272,9 +280,8 @@ void HandoffFolder::takeFile(const RefusedFile &file, QList<HandedPath> *claimed
 void HandoffFolder::takeOverClaims(qint64 pid, quint64 stamp, const QStringList &claims, QList<HandedPath> *claimed)
 {
     OwnerLock theirs;
-    const QString lock = ownerLockName(pid, stamp);
-    if (QFileInfo::exists(lock) ? !theirs.acquire(lock, OwnerLock::ExistingOnly) : processExists(pid, stamp))
-        return; // it lives: late, never twice
+    if (ownerLives(pid, stamp, &theirs))
+        return; // late, never twice
     const QList<QByteArray> delivered = theirs.contents().split('\n');
     bool anyLeft = false;
     for (const QString &name : claims) {
@@ -383,7 +390,7 @@ void HandoffFolder::sweep()
     QDirIterator entries(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     const QDateTime longAgo = QDateTime::currentDateTimeUtc().addSecs(-UnreadableForSecs);
     QSet<QPair<qint64, quint64>> claimOwners;
-    QStringList ownerLocks;
+    QMap<QPair<qint64, quint64>, QString> ownerLocks;
     while (entries.hasNext()) {
         const QString path = entries.next();
         const QFileInfo entry = entries.fileInfo();
@@ -406,7 +413,7 @@ void HandoffFolder::sweep()
                 claimOwners.insert(qMakePair(pid, stamp));
             } else if (name.startsWith(ownerPrefix) && ownerOfWorkFile(name, &pid, &stamp)) {
                 keep = true;
-                ownerLocks.append(path);
+                ownerLocks.insert(qMakePair(pid, stamp), path);
             } else if (ownerOfWorkFile(name, &pid, &stamp)) {
                 keep = processExists(pid, stamp); // a draft
             }
@@ -415,18 +422,15 @@ void HandoffFolder::sweep()
             QFile::remove(path);
     }
     // An owner lock goes once its owner has ended and left no claim.
-    for (const QString &lock : qAsConst(ownerLocks)) {
-        qint64 pid = 0;
-        quint64 stamp = 0;
-        ownerOfWorkFile(QFileInfo(lock).fileName(), &pid, &stamp);
-        if (claimOwners.contains(qMakePair(pid, stamp)))
+    for (auto lock = ownerLocks.cbegin(); lock != ownerLocks.cend(); ++lock) {
+        if (claimOwners.contains(lock.key()))
             continue;
-        if (pid == ownPid && stamp == ownStamp) {
+        if (lock.key() == qMakePair(ownPid, ownStamp)) {
             ownership.release(true);
             continue;
         }
         OwnerLock theirs;
-        if (theirs.acquire(lock, OwnerLock::ExistingOnly))
+        if (theirs.acquire(lock.value(), OwnerLock::ExistingOnly))
             theirs.release(true);
     }
     QDir().rmdir(folder);

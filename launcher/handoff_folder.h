@@ -113,7 +113,9 @@ private:
     QString own(const QString &suffix) const;
     QString claimName(const QString &postedName) const;
     QString ownerLockName(qint64 pid, quint64 stamp) const;
-    bool isMeantForAnotherHolder(const HandedPath &handed);
+    bool writeDraftNamed(const QString &name, const QByteArray &bytes);
+    bool ownerLives(qint64 pid, quint64 stamp, OwnerLock *theirs) const;
+    bool isMeantForAnotherHolder(const HandedPath &handed) const;
     void takeFile(const RefusedFile &file, QList<HandedPath> *claimed);
     void takeOverClaims(qint64 pid, quint64 stamp, const QStringList &claims, QList<HandedPath> *claimed);
 
